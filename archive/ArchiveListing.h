@@ -1,0 +1,63 @@
+#pragma once
+// The archive listing the control shows: one row per entry, the exclusion filter, the size text.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace narvo {
+
+// The result for an archive format other than "ZIP".
+constexpr int kUnsupportedFormat = 500;
+
+// True for "ZIP" in any letter case.
+bool IsZipFormat(std::string_view format);
+
+struct ArchiveRow {
+    std::string name;          // as stored: '/' between folder parts, folder entries end in '/'
+    std::uint32_t modTime = 0; // DOS date (high 16 bits) and time (low 16 bits)
+    std::uint32_t crc = 0;     // CRC-32 stored in the central directory
+    std::uint64_t size = 0;    // uncompressed size in bytes
+};
+
+class CArchiveListing {
+public:
+    // Reads the archive's central directory; on success the listing holds every row and the
+    // path. Any failure leaves the listing empty and returns the unzip code (-103 when the file
+    // cannot be opened as a ZIP archive).
+    int LoadListing(const char* path);
+    void Clear();
+
+    const std::string& archivePath() const { return archivePath_; }
+    const std::vector<ArchiveRow>& rows() const { return rows_; }
+    int rowCount() const { return int(rows_.size()); }
+
+private:
+    std::string archivePath_;
+    std::vector<ArchiveRow> rows_;
+};
+
+// The page-set exclusion filter: "|"-separated patterns, each matched as a case-sensitive
+// substring anywhere in an entry's full name. An empty pattern matches every name.
+class CExcludeFilter {
+public:
+    explicit CExcludeFilter(std::string_view text);
+    bool Matches(std::string_view name) const;
+    const std::vector<std::string>& patterns() const { return patterns_; }
+
+private:
+    std::vector<std::string> patterns_;
+};
+
+// Whether a row is shown in the list: not excluded by the filter (none means nothing is
+// excluded by it) and not a companion entry (a name containing ".files").
+bool IsRowListed(std::string_view name, const CExcludeFilter* filter);
+
+// The text after the last '.' of a name, even when that dot lies in a folder part; none without one.
+std::optional<std::string_view> EntryExtension(std::string_view name);
+
+// Decimal digits with ',' between groups of three: 1234567 gives "1,234,567".
+std::string FormatSizeText(std::uint64_t size);
+
+} // namespace narvo

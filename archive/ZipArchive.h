@@ -1,0 +1,38 @@
+#pragma once
+// Small helpers over minizip's unzip API shared by listing and extraction.
+#include <unzip.h>
+
+#include <cstdint>
+#include <string>
+
+namespace narvo {
+
+// Owns an open unzip handle; closing also closes any entry data left open.
+class ZipReader {
+public:
+    ZipReader() = default;
+    // Opens path; Handle() is null when it cannot be opened as a ZIP archive. A valid archive
+    // without entries is recognised here even where the library refuses it: IsEmptyArchive()
+    // then tells the caller, and Handle() stays null.
+    explicit ZipReader(const char* path);
+    ~ZipReader() { Close(); }
+    ZipReader(const ZipReader&) = delete;
+    ZipReader& operator=(const ZipReader&) = delete;
+
+    unzFile Handle() const { return handle_; }
+    bool IsEmptyArchive() const { return emptyArchive_; }
+    void Close();
+
+private:
+    unzFile handle_ = nullptr;
+    bool emptyArchive_ = false;
+};
+
+// True when path is a ZIP archive with no entries whose end record stands at the start of the file,
+// the one form of empty archive the library cannot open.
+bool IsEmptyZipArchive(const char* path);
+
+// The current entry's information and its whole stored name, however long. Returns the library's code.
+int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name);
+
+} // namespace narvo

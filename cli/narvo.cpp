@@ -1,0 +1,133 @@
+// narvo: the control's operations from a shell, with the same result codes.
+#include "archive/ArchiveListing.h"
+#include "archive/ExtractAll.h"
+#include "cli/Commands.h"
+#include "fileutil/Digest.h"
+#include "platform/FileSystem.h"
+
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace narvo::cli {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: narvo COMMAND [ARGS]\n"
+    "\n"
+    "Commands:\n"
+    "  list ARCHIVE [--exclude TEXT]   list the entries the viewer would show: NAME<TAB>SIZE\n"
+    "  extract-all ARCHIVE DEST        extract every entry flat into the folder DEST, skipping\n"
+    "                                  entries already there with the same CRC-32\n"
+    "  sha1 FILE                       print the file's SHA-1 as 40 hexadecimal digits\n"
+    "  crc32 FILE                      print the file's CRC-32 as 8 hexadecimal digits\n"
+    "\n"
+    "Exit status: 0 on success, 1 when the operation fails (the result code is printed on\n"
+    "standard error), 2 for wrong usage.\n";
+
+int List(const Args& args) {
+    if (args.positional.size() != 1) return UsageError("list takes one ARCHIVE");
+    std::optional<CExcludeFilter> filter;
+    if (auto text = args.Option("--exclude")) filter.emplace(*text);
+
+    CArchiveListing listing;
+    const int result = listing.LoadListing(args.positional[0].c_str());
+    if (result != 0) return Failure("list", result);
+
+    static char outBuffer[1 << 16];
+    std::setvbuf(stdout, outBuffer, _IOFBF, sizeof outBuffer);
+    std::string line;
+    for (const ArchiveRow& row : listing.rows()) {
+        if (!IsRowListed(row.name, filter ? &*filter : nullptr)) continue;
+        line.assign(row.name);
+        line += '\t';
+        line += FormatSizeText(row.size);
+        line += '\n';
+        std::fwrite(line.data(), 1, line.size(), stdout);
+    }
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+int ExtractAll(const Args& args) {
+    if (args.positional.size() != 2) return UsageError("extract-all takes ARCHIVE and DEST");
+    std::string dest = args.positional[1];
+    // The engine puts the folder text directly in front of each name; users expect "out" to
+    // mean the folder out.
+    if (!dest.empty() && dest.back() != '/' && dest.back() != platform::PathSeparator())
+        dest += platform::PathSeparator();
+    const int result = ExtractArchive(args.positional[0].c_str(), dest.c_str());
+    return result == 0 ? 0 : Failure("extract-all", result);
+}
+
+// Digests report an unreadable file only through their value; the tool says so plainly.
+bool CheckReadable(const char* command, const std::string& path) {
+    std::FILE* file = platform::IsFolder(path.c_str()) ? nullptr : std::fopen(path.c_str(), "rb");
+    if (!file) {
+        std::fprintf(stderr, "narvo: %s: %s: cannot open the file\n", command, path.c_str());
+        return false;
+    }
+    std::fclose(file);
+    return true;
+}
+
+int Sha1(const Args& args) {
+    if (args.positional.size() != 1) return UsageError("sha1 takes one FILE");
+    const std::string& path = args.positional[0];
+    if (!CheckReadable("sha1", path)) return 1;
+    std::uint8_t digest[20];
+    char text[41];
+    FileSha1(path.c_str(), digest);
+    DigestToHex(digest, text);
+    std::printf("%s\n", text);
+    return 0;
+}
+
+int Crc32(const Args& args) {
+    if (args.positional.size() != 1) return UsageError("crc32 takes one FILE");
+    const std::string& path = args.positional[0];
+    if (!CheckReadable("crc32", path)) return 1;
+    std::printf("%08x\n", unsigned(FileCrc32(path.c_str())));
+    return 0;
+}
+
+} // namespace
+
+const Command kCommands[] = {
+    {"list", List, {"--exclude"}},
+    {"extract-all", ExtractAll, {}},
+    {"sha1", Sha1, {}},
+    {"crc32", Crc32, {}},
+};
+
+int Main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(kUsage, stderr);
+        return 2;
+    }
+    const std::string_view name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    const Command* command = nullptr;
+    for (const Command& candidate : kCommands)
+        if (name == candidate.name) command = &candidate;
+    if (!command) {
+        std::fprintf(stderr, "narvo: unknown command '%s' (try 'narvo --help')\n", argv[1]);
+        return 2;
+    }
+    Args args;
+    if (!ParseArgs(*command, argc - 2, argv + 2, args)) return 2;
+    if (args.help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+    return command->run(args);
+}
+
+} // namespace narvo::cli
+
+int main(int argc, char** argv) { return narvo::cli::Main(argc, argv); }

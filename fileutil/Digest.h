@@ -1,0 +1,17 @@
+#pragma once
+// File digests: the CRC-32 that ZIP archives store per entry, and SHA-1.
+#include <cstdint>
+
+namespace narvo {
+
+// CRC-32 of the file's contents (as zlib computes it); 0 when the file cannot be opened.
+std::uint32_t FileCrc32(const char* path);
+
+// SHA-1 of the file's contents into digest; returns 1 when the file was read, 0 when it cannot be
+// opened (the digest is then 20 zero bytes).
+int FileSha1(const char* path, std::uint8_t digest[20]);
+
+// Writes the digest as 40 lower-case hexadecimal digits and a terminator into text (41 chars).
+void DigestToHex(const std::uint8_t digest[20], char text[41]);
+
+} // namespace narvo

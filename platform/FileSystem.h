@@ -1,0 +1,41 @@
+#pragma once
+// What the portable core needs from the file system, beyond C stdio. Paths are narrow strings in
+// the process's ANSI code page (Windows) or the locale's encoding (POSIX).
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+namespace narvo::platform {
+
+// The separator between folder levels: '\' on Windows, '/' on POSIX.
+char PathSeparator();
+
+// Length of the part of path that names an always-existing root and is never created: 1 for a
+// POSIX absolute path ("/"), 0 on Windows (a drive such as "C:" simply exists as a prefix).
+std::size_t PathRootLength(std::string_view path);
+
+// True when something (file or folder) exists at path.
+bool PathExists(const char* path);
+
+// True when path names an existing folder.
+bool IsFolder(const char* path);
+
+// Creates one folder level; false when it cannot be created (including when it already exists).
+bool CreateFolder(const char* path);
+
+enum class FileAttributes {
+    Archive,  // a plain writable file (Windows: FILE_ATTRIBUTE_ARCHIVE alone)
+    ReadOnly, // read-only (Windows: FILE_ATTRIBUTE_READONLY alone; POSIX: write bits removed)
+};
+// Replaces the attributes of what is at path; false on failure.
+bool SetAttributes(const char* path, FileAttributes attributes);
+
+// Sets a file's last-write time (and creation time where the platform keeps one) to the local
+// wall-clock time given by a DOS date (high 16 bits) and DOS time (low 16 bits). The last-access
+// time is kept. The caller has checked the fields' ranges. Any failure leaves the times as they were.
+void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime);
+
+// Removes a file; false when it could not be removed.
+bool RemoveFile(const char* path);
+
+} // namespace narvo::platform
