@@ -1,0 +1,87 @@
+#include "fileutil/Digest.h"
+
+#include "tests/support/TestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace narvo;
+using narvo::test::TempDir;
+
+namespace {
+
+std::string Sha1Text(const std::string& path, int* result = nullptr) {
+    std::uint8_t digest[20];
+    char text[41];
+    const int read = FileSha1(path.c_str(), digest);
+    if (result) *result = read;
+    DigestToHex(digest, text);
+    return text;
+}
+
+} // namespace
+
+// The FIPS 180 examples, read from files whose sizes fall on both sides of the read piece size.
+TEST(FileSha1, MatchesFips180Vectors) {
+    TempDir dir;
+    const struct {
+        std::string data, digest;
+    } vectors[] = {
+        {"abc", "a9993e364706816aba3e25717850c26c9cd0d89d"},
+        {"", "da39a3ee5e6b4b0d3255bfef95601890afd80709"},
+        {"abcdbcdecdefdefgefghfghighijhijkijkljklmklmnlmnomnopnopq",
+         "84983e441c3bd26ebaae4aa1f95129e5e54670f1"},
+        {std::string(1000000, 'a'), "34aa973cd4c4daa4f61eeb2bdbad27316534016f"},
+    };
+    for (const auto& vector : vectors) {
+        const std::string path = dir.File("v.bin");
+        test::WriteFile(path, vector.data);
+        int result = 0;
+        EXPECT_EQ(Sha1Text(path, &result), vector.digest) << vector.data.size() << " bytes";
+        EXPECT_EQ(result, 1);
+    }
+}
+
+TEST(FileSha1, UnreadableFileGivesZeroDigest) {
+    TempDir dir;
+    const std::string zeros(40, '0');
+    int result = 1;
+    EXPECT_EQ(Sha1Text(dir.File("missing.bin"), &result), zeros);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Sha1Text(dir.path().string(), &result), zeros) << "a folder is not a file";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(Sha1Text("", &result), zeros);
+    EXPECT_EQ(result, 0);
+}
+
+TEST(DigestToHex, WritesLowerCaseHighNibbleFirst) {
+    std::uint8_t digest[20];
+    for (int i = 0; i < 20; ++i) digest[i] = std::uint8_t(i * 13 + 0x0F);
+    char text[41];
+    text[40] = 'x';
+    DigestToHex(digest, text);
+    EXPECT_STREQ(text, "0f1c293643505d6a7784919eabb8c5d2dfecf906");
+}
+
+TEST(FileCrc32, MatchesStandardCheckValues) {
+    TempDir dir;
+    const std::string path = dir.File("c.bin");
+    test::WriteFile(path, "123456789");
+    EXPECT_EQ(FileCrc32(path.c_str()), 0xCBF43926u);
+    test::WriteFile(path, "");
+    EXPECT_EQ(FileCrc32(path.c_str()), 0u);
+    // Four 0xFF bytes give the all-ones CRC, the value scripts see as -1.
+    test::WriteFile(path, std::string(4, '\xFF'));
+    EXPECT_EQ(FileCrc32(path.c_str()), 0xFFFFFFFFu);
+    // Longer than one read piece: the running value must carry across pieces.
+    test::WriteFile(path, std::string(1000000, 'a'));
+    EXPECT_EQ(FileCrc32(path.c_str()), 0xDC25BFBCu);
+}
+
+TEST(FileCrc32, UnreadableFileGivesZero) {
+    TempDir dir;
+    EXPECT_EQ(FileCrc32(dir.File("missing").c_str()), 0u);
+    EXPECT_EQ(FileCrc32(dir.path().string().c_str()), 0u);
+    EXPECT_EQ(FileCrc32(nullptr), 0u);
+}
