@@ -124,7 +124,7 @@ void SetFileTimeFromDos(const char* path, std::uint32_t dosDateTime) {
 }
 
 int CreateDirectoryPath(const char* path) {
-    if (!path) return 0;
+    if (!path || !*path) return 0;
     if (platform::PathExists(path)) return 1;
     const char separator = platform::PathSeparator();
     std::string work(path);
