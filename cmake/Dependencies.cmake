@@ -1,5 +1,5 @@
 # Third-party libraries, as imported targets with one name on both builds:
-#   narvo::zlib, narvo::minizip, narvo::crypto (POSIX only), GTest::gtest_main.
+#   narvo::zlib, narvo::minizip, narvo::crypto and narvo::curl (POSIX only), GTest::gtest_main.
 if(WIN32)
   # Link zlib statically: plain -lz would pull in a zlib1.dll dependency.
   add_library(narvo_zlib INTERFACE)
@@ -30,6 +30,12 @@ else()
   add_library(narvo::minizip ALIAS PkgConfig::MINIZIP)
   find_package(OpenSSL REQUIRED COMPONENTS Crypto)
   add_library(narvo::crypto ALIAS OpenSSL::Crypto)
+  # libcurl for HTTP; OpenSSL's TLS library too, to tune certificate checks on curl's context.
+  find_package(CURL REQUIRED)
+  find_package(OpenSSL REQUIRED COMPONENTS SSL)
+  add_library(narvo_curl INTERFACE)
+  target_link_libraries(narvo_curl INTERFACE CURL::libcurl OpenSSL::SSL)
+  add_library(narvo::curl ALIAS narvo_curl)
   if(NARVO_BUILD_TESTS)
     find_package(GTest REQUIRED)
   endif()

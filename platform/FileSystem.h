@@ -3,6 +3,8 @@
 // the process's ANSI code page (Windows) or the locale's encoding (POSIX).
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
+#include <string>
 #include <string_view>
 
 namespace narvo::platform {
@@ -37,5 +39,18 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime);
 
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const char* path);
+
+// The length of the file at path, opened for reading as a reader sharing it with other readers
+// only would open it; false when it cannot be opened that way or is not a file.
+bool FileSize(const char* path, std::uint64_t& size);
+
+// Creates a new, empty file whose name is path followed by a short unique suffix, in the same
+// folder, and returns it open for writing ("wb") with its name in created; null on failure.
+std::FILE* CreateSiblingFile(const char* path, std::string& created);
+
+// Puts the file from in the place of to in one step, replacing a file there, so that no reader
+// ever sees a mix of both. False, with both left as they were, when to is a folder or a read-only
+// file or cannot be replaced.
+bool MoveFileOver(const char* from, const char* to);
 
 } // namespace narvo::platform

@@ -1,5 +1,6 @@
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -61,5 +62,54 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
 }
 
 bool RemoveFile(const char* path) { return path && unlink(path) == 0; }
+
+bool FileSize(const char* path, std::uint64_t& size) {
+    if (!path) return false;
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st;
+    const bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    close(fd);
+    if (ok) size = std::uint64_t(st.st_size);
+    return ok;
+}
+
+std::FILE* CreateSiblingFile(const char* path, std::string& created) {
+    if (!path || !*path) return nullptr;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        const unsigned mix =
+            unsigned(getpid()) * 2654435761u ^ unsigned(std::time(nullptr)) ^ counter++ * 40503u;
+        std::snprintf(suffix, sizeof suffix, ".~%06x", mix & 0xFFFFFF);
+        std::string name = std::string(path) + suffix;
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd < 0) {
+            if (errno == EEXIST) continue;
+            return nullptr;
+        }
+        std::FILE* file = fdopen(fd, "wb");
+        if (!file) {
+            close(fd);
+            unlink(name.c_str());
+            return nullptr;
+        }
+        created = std::move(name);
+        return file;
+    }
+    return nullptr;
+}
+
+bool MoveFileOver(const char* from, const char* to) {
+    if (!from || !to) return false;
+    struct stat st;
+    if (stat(to, &st) == 0) {
+        // A file without write permission is read-only here, as on Windows.
+        if (S_ISDIR(st.st_mode) || !(st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH))) return false;
+        // The new content keeps the permissions the old file had.
+        chmod(from, st.st_mode & 07777);
+    }
+    return rename(from, to) == 0;
+}
 
 } // namespace narvo::platform

@@ -3,6 +3,9 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <fcntl.h>
+#include <io.h>
+
 namespace narvo::platform {
 
 char PathSeparator() { return '\\'; }
@@ -40,5 +43,58 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
 }
 
 bool RemoveFile(const char* path) { return path && DeleteFileA(path); }
+
+bool FileSize(const char* path, std::uint64_t& size) {
+    if (!path) return false;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    LARGE_INTEGER length;
+    const bool ok = GetFileSizeEx(file, &length);
+    CloseHandle(file);
+    if (ok) size = std::uint64_t(length.QuadPart);
+    return ok;
+}
+
+std::FILE* CreateSiblingFile(const char* path, std::string& created) {
+    if (!path || !*path) return nullptr;
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        const unsigned mix = unsigned(GetCurrentProcessId()) * 2654435761u ^
+                             unsigned(GetTickCount()) ^ counter++ * 40503u;
+        std::snprintf(suffix, sizeof suffix, ".~%06x", mix & 0xFFFFFF);
+        std::string name = std::string(path) + suffix;
+        HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) {
+            const DWORD error = GetLastError();
+            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
+            return nullptr;
+        }
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+        std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+        if (!file) {
+            if (fd < 0)
+                CloseHandle(handle);
+            else
+                _close(fd);
+            DeleteFileA(name.c_str());
+            return nullptr;
+        }
+        created = std::move(name);
+        return file;
+    }
+    return nullptr;
+}
+
+bool MoveFileOver(const char* from, const char* to) {
+    if (!from || !to) return false;
+    const DWORD attributes = GetFileAttributesA(to);
+    if (attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
+        return false;
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
+}
 
 } // namespace narvo::platform

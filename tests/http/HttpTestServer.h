@@ -1,0 +1,66 @@
+#pragma once
+// An HTTP server on 127.0.0.1 for the transfer tests, on a thread of the test program (BSD
+// sockets natively, Winsock under Wine). Each connection carries one request and gets the next
+// scripted reply; every byte received is recorded.
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace narvo::test {
+
+struct HttpReply {
+    std::string bytes;    // written as they are, then the connection is closed
+    bool readBody = true; // false: answer once the request's headers are in, unread body and all
+};
+
+// A reply with the status, Content-Length and "Connection: close"; extraHeaders are whole lines
+// ending in CR LF.
+HttpReply Reply(int status, const std::string& body = "", const std::string& extraHeaders = "");
+
+struct RecordedRequest {
+    std::string head; // request line and headers, through the blank line
+    std::string body; // as much of the body as was read
+
+    std::string RequestLine() const;
+    // Values of every header with this name (compared without regard to case), in order.
+    std::vector<std::string> Headers(const std::string& name) const;
+    // The one value of a header; fails the test when it is missing or repeated.
+    std::string Header(const std::string& name) const;
+};
+
+class HttpTestServer {
+public:
+    HttpTestServer();
+    ~HttpTestServer();
+    HttpTestServer(const HttpTestServer&) = delete;
+    HttpTestServer& operator=(const HttpTestServer&) = delete;
+
+    std::uint16_t Port() const { return port_; }
+    // Queues the reply for the next request; a request without one gets 500.
+    void Script(HttpReply reply);
+    std::vector<RecordedRequest> Requests() const;
+    int Connections() const { return connections_; }
+
+private:
+    void Serve();
+    void Answer(std::intptr_t client);
+
+    std::intptr_t listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<int> connections_{0};
+    mutable std::mutex mutex_;
+    std::deque<HttpReply> replies_;
+    std::vector<RecordedRequest> requests_;
+    std::thread thread_;
+};
+
+// A port on 127.0.0.1 where nothing listens (bound once, then released).
+std::uint16_t UnusedPort();
+
+} // namespace narvo::test
