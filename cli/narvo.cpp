@@ -2,6 +2,7 @@
 #include "archive/ArchiveListing.h"
 #include "archive/ExtractAll.h"
 #include "cli/Commands.h"
+#include "cli/TransferCommands.h"
 #include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
 
@@ -24,6 +25,16 @@ constexpr const char* kUsage =
     "                                  entries already there with the same CRC-32\n"
     "  sha1 FILE                       print the file's SHA-1 as 40 hexadecimal digits\n"
     "  crc32 FILE                      print the file's CRC-32 as 8 hexadecimal digits\n"
+    "  download URL DEST [--header LINE]...\n"
+    "                                  GET an http:// or https:// URL into the file DEST,\n"
+    "                                  creating its folders; DEST is replaced only when the\n"
+    "                                  whole body has arrived\n"
+    "  upload URL FILE [--header LINE]...\n"
+    "                                  POST FILE as the multipart form field \"file\"\n"
+    "\n"
+    "  --header 'Name: value' adds or replaces a request header (an empty value removes it).\n"
+    "  https:// URLs use TLS: the certificate must come from a trusted authority, but its\n"
+    "  host name and dates are not checked. A progress bar shows on a terminal.\n"
     "\n"
     "Exit status: 0 on success, 1 when the operation fails (the result code is printed on\n"
     "standard error), 2 for wrong usage.\n";
@@ -100,6 +111,8 @@ const Command kCommands[] = {
     {"extract-all", ExtractAll, {}},
     {"sha1", Sha1, {}},
     {"crc32", Crc32, {}},
+    {"download", Download, {"--header"}},
+    {"upload", Upload, {"--header"}},
 };
 
 int Main(int argc, char** argv) {
