@@ -4,6 +4,7 @@
 #include "cli/Commands.h"
 #include "cli/TransferCommands.h"
 #include "fileutil/Digest.h"
+#include "fileutil/DocumentRoot.h"
 #include "platform/FileSystem.h"
 
 #include <cstdio>
@@ -31,6 +32,7 @@ constexpr const char* kUsage =
     "                                  whole body has arrived\n"
     "  upload URL FILE [--header LINE]...\n"
     "                                  POST FILE as the multipart form field \"file\"\n"
+    "  document-root                   print the per-user document folder (stored on first use)\n"
     "\n"
     "  --header 'Name: value' adds or replaces a request header (an empty value removes it).\n"
     "  https:// URLs use TLS: the certificate must come from a trusted authority, but its\n"
@@ -104,6 +106,12 @@ int Crc32(const Args& args) {
     return 0;
 }
 
+int DocumentRoot(const Args& args) {
+    if (!args.positional.empty()) return UsageError("document-root takes no arguments");
+    std::printf("%s\n", ResolveDocumentRoot().c_str());
+    return 0;
+}
+
 } // namespace
 
 const Command kCommands[] = {
@@ -113,6 +121,7 @@ const Command kCommands[] = {
     {"crc32", Crc32, {}},
     {"download", Download, {"--header"}},
     {"upload", Upload, {"--header"}},
+    {"document-root", DocumentRoot, {}},
 };
 
 int Main(int argc, char** argv) {
