@@ -1,0 +1,793 @@
+#include "control/OleControl.h"
+
+#include <cstddef>
+#include <new>
+
+#include "module/NarvoModule.h"
+
+namespace narvo {
+namespace {
+
+constexpr wchar_t kWindowClass[] = L"NarvoControl";
+// The persisted form starts with the framework version that wrote it; newer forms are refused.
+constexpr DWORD kStreamVersion = 0x0900;
+constexpr wchar_t kContentsStream[] = L"Contents";
+
+HRESULT ReadExactly(IStream* stream, void* data, ULONG size) {
+    ULONG read = 0;
+    const HRESULT hr = stream->Read(data, size, &read);
+    if (FAILED(hr)) return hr;
+    return read == size ? S_OK : STG_E_READFAULT;
+}
+
+HRESULT WriteExactly(IStream* stream, const void* data, ULONG size) {
+    ULONG written = 0;
+    const HRESULT hr = stream->Write(data, size, &written);
+    if (FAILED(hr)) return hr;
+    return written == size ? S_OK : STG_E_WRITEFAULT;
+}
+
+} // namespace
+
+COleControl::COleControl(const CLSID& clsid, std::vector<IID> connectionPoints) : clsid_(clsid) {
+    for (const IID& iid : connectionPoints)
+        points_.push_back(std::make_unique<CConnectionPoint>(this, iid));
+}
+
+COleControl::~COleControl() {
+    // A derived control destroys its window first; this only catches a window left behind.
+    if (hwnd_) {
+        SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+        DestroyWindow(hwnd_);
+    }
+}
+
+HWND COleControl::SiteWindow() const {
+    HWND window = nullptr;
+    if (inPlaceSite_ && SUCCEEDED(inPlaceSite_->GetWindow(&window))) return window;
+    return nullptr;
+}
+
+CConnectionPoint* COleControl::FindPoint(const IID& iid) const {
+    for (const auto& point : points_)
+        if (point->iid() == iid) return point.get();
+    return nullptr;
+}
+
+void COleControl::DestroyControlWindow() {
+    if (hwnd_) DestroyWindow(hwnd_);
+}
+
+// ---- window ----
+
+LRESULT CALLBACK COleControl::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        auto* create = reinterpret_cast<CREATESTRUCTW*>(lParam);
+        auto* self = static_cast<COleControl*>(create->lpCreateParams);
+        self->hwnd_ = hwnd;
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+    }
+    auto* self = reinterpret_cast<COleControl*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcW(hwnd, msg, wParam, lParam);
+    const LRESULT result = self->OnMessage(msg, wParam, lParam);
+    if (msg == WM_NCDESTROY) {
+        SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+        self->hwnd_ = nullptr;
+    }
+    return result;
+}
+
+LRESULT COleControl::DefaultMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
+    return DefWindowProcW(hwnd_, msg, wParam, lParam);
+}
+
+LRESULT COleControl::StandardMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+    handled = false;
+    switch (msg) {
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC hdc = BeginPaint(hwnd_, &ps);
+        RECT client;
+        GetClientRect(hwnd_, &client);
+        OnDraw(hdc, client);
+        EndPaint(hwnd_, &ps);
+        handled = true;
+        return 0;
+    }
+    case WM_SETFOCUS: {
+        // Taking the focus makes an in-place active control UI active, and the site hears of it.
+        if (inPlaceActive_ && !uiActive_) InPlaceActivate(OLEIVERB_UIACTIVATE);
+        ComPtr<IOleControlSite> site;
+        if (inPlaceActive_ && clientSite_ && SUCCEEDED(clientSite_.As(site))) site->OnFocus(TRUE);
+        return 1;
+    }
+    case WM_KILLFOCUS: {
+        ComPtr<IOleControlSite> site;
+        if (inPlaceActive_ && clientSite_ && SUCCEEDED(clientSite_.As(site))) site->OnFocus(FALSE);
+        return 1;
+    }
+    case WM_MOUSEACTIVATE:
+        if (inPlaceActive_ && !uiActive_) InPlaceActivate(OLEIVERB_UIACTIVATE);
+        return 1;
+    default:
+        (void)wParam;
+        (void)lParam;
+        return 0;
+    }
+}
+
+void COleControl::OnDraw(HDC hdc, const RECT& bounds) {
+    static constexpr char kBanner[] = "ATL 9.00";
+    SetTextAlign(hdc, TA_CENTER | TA_BASELINE);
+    TextOutA(hdc, bounds.left + (bounds.right - bounds.left) / 2,
+             bounds.top + (bounds.bottom - bounds.top) / 2, kBanner, int(sizeof(kBanner) - 1));
+}
+
+HRESULT COleControl::CreateControlWindow(HWND parent, const RECT& position) {
+    const HINSTANCE instance = CNarvoModule::Instance();
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    if (!GetClassInfoExW(instance, kWindowClass, &wc)) {
+        wc.cbSize = sizeof(wc);
+        wc.style = CS_DBLCLKS;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+        wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_WINDOW + 1);
+        wc.lpszClassName = kWindowClass;
+        if (!RegisterClassExW(&wc)) return HRESULT_FROM_WIN32(GetLastError());
+    }
+    const HWND hwnd =
+        CreateWindowExW(0, kWindowClass, nullptr, WindowStyle(), position.left, position.top,
+                        position.right - position.left, position.bottom - position.top, parent,
+                        nullptr, instance, this);
+    return hwnd ? S_OK : E_FAIL;
+}
+
+void UnregisterControlWindowClass() {
+    UnregisterClassW(kWindowClass, CNarvoModule::Instance());
+}
+
+// ---- in-place activation ----
+
+HRESULT COleControl::InPlaceActivate(LONG verb) {
+    if (!clientSite_) return S_OK;
+    if (!inPlaceActive_) {
+        ComPtr<IOleInPlaceSiteEx> siteEx;
+        if (SUCCEEDED(clientSite_.As(siteEx))) {
+            inPlaceSite_ = siteEx.Get();
+            inPlaceSiteEx_ = true;
+        } else {
+            inPlaceSiteEx_ = false;
+            if (FAILED(clientSite_.As(inPlaceSite_))) return E_NOINTERFACE;
+        }
+        const HRESULT can = inPlaceSite_->CanInPlaceActivate();
+        if (can != S_OK) {
+            inPlaceSite_.Reset();
+            return FAILED(can) ? can : E_FAIL;
+        }
+        // Window-only: the control never asks for windowless activation.
+        BOOL noRedraw = FALSE;
+        if (inPlaceSiteEx_)
+            siteEx->OnInPlaceActivateEx(&noRedraw, 0);
+        else
+            inPlaceSite_->OnInPlaceActivate();
+        inPlaceActive_ = true;
+    }
+
+    OLEINPLACEFRAMEINFO frameInfo{};
+    frameInfo.cb = sizeof(frameInfo);
+    RECT position{}, clip{};
+    frame_.Reset();
+    uiWindow_.Reset();
+    HRESULT hr =
+        inPlaceSite_->GetWindowContext(frame_.Put(), uiWindow_.Put(), &position, &clip, &frameInfo);
+    if (FAILED(hr)) return hr;
+    HWND parent = nullptr;
+    hr = inPlaceSite_->GetWindow(&parent);
+    if (FAILED(hr)) return hr;
+
+    if (!hwnd_) {
+        hr = CreateControlWindow(parent, position);
+        if (FAILED(hr)) return hr;
+    } else {
+        if (GetParent(hwnd_) != parent) SetParent(hwnd_, parent);
+        ShowWindow(hwnd_, SW_SHOW);
+    }
+    SetObjectRects(&position, &clip);
+
+    if ((verb == OLEIVERB_PRIMARY || verb == OLEIVERB_UIACTIVATE) && !uiActive_) {
+        uiActive_ = true;
+        inPlaceSite_->OnUIActivate();
+        if (hwnd_ && !IsChild(hwnd_, GetFocus()) && GetFocus() != hwnd_) SetFocus(hwnd_);
+        auto* active = static_cast<IOleInPlaceActiveObject*>(this);
+        if (frame_) {
+            frame_->SetActiveObject(active, nullptr);
+            frame_->SetBorderSpace(nullptr);
+        }
+        if (uiWindow_) {
+            uiWindow_->SetActiveObject(active, nullptr);
+            uiWindow_->SetBorderSpace(nullptr);
+        }
+    }
+    clientSite_->ShowObject();
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::InPlaceDeactivate() {
+    if (!inPlaceActive_) return S_OK;
+    if (uiActive_) UIDeactivate();
+    inPlaceActive_ = false;
+    DestroyControlWindow();
+    ComPtr<IOleInPlaceSite> site = inPlaceSite_;
+    if (site) {
+        ComPtr<IOleInPlaceSiteEx> siteEx;
+        if (inPlaceSiteEx_ && SUCCEEDED(site.As(siteEx)))
+            siteEx->OnInPlaceDeactivateEx(TRUE);
+        else
+            site->OnInPlaceDeactivate();
+    }
+    ReleaseSites();
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::UIDeactivate() {
+    if (!uiActive_) return S_OK;
+    uiActive_ = false;
+    if (uiWindow_) uiWindow_->SetActiveObject(nullptr, nullptr);
+    if (frame_) frame_->SetActiveObject(nullptr, nullptr);
+    if (inPlaceSite_) inPlaceSite_->OnUIDeactivate(FALSE);
+    return S_OK;
+}
+
+void COleControl::ReleaseSites() {
+    frame_.Reset();
+    uiWindow_.Reset();
+    inPlaceSite_.Reset();
+    inPlaceSiteEx_ = false;
+}
+
+STDMETHODIMP COleControl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT lprcClipRect) {
+    if (!lprcPosRect) return E_POINTER;
+    position_ = *lprcPosRect;
+    if (!hwnd_) return S_OK;
+    // Clip the window to the visible part when the container asks for less than all of it.
+    HRGN region = nullptr;
+    RECT visible;
+    if (lprcClipRect && IntersectRect(&visible, lprcPosRect, lprcClipRect) &&
+        !EqualRect(&visible, lprcPosRect)) {
+        OffsetRect(&visible, -lprcPosRect->left, -lprcPosRect->top);
+        region = CreateRectRgnIndirect(&visible);
+    }
+    SetWindowRgn(hwnd_, region, TRUE); // the window owns the region from here on
+    SetWindowPos(hwnd_, nullptr, lprcPosRect->left, lprcPosRect->top,
+                 lprcPosRect->right - lprcPosRect->left, lprcPosRect->bottom - lprcPosRect->top,
+                 SWP_NOZORDER | SWP_NOACTIVATE);
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::ReactivateAndUndo() {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::OnWindowMessage(UINT, WPARAM, LPARAM, LRESULT* plResult) {
+    if (plResult) *plResult = 0;
+    return S_FALSE; // a windowed control gets its messages through its window
+}
+
+STDMETHODIMP COleControl::GetDropTarget(IDropTarget** ppDropTarget) {
+    if (ppDropTarget) *ppDropTarget = nullptr;
+    return E_NOTIMPL;
+}
+
+// ---- IOleWindow, IOleInPlaceActiveObject ----
+
+STDMETHODIMP COleControl::GetWindow(HWND* phwnd) {
+    if (!phwnd) return E_POINTER;
+    *phwnd = hwnd_;
+    return hwnd_ ? S_OK : E_FAIL;
+}
+
+STDMETHODIMP COleControl::ContextSensitiveHelp(BOOL) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::TranslateAccelerator(LPMSG) {
+    return S_FALSE;
+}
+STDMETHODIMP COleControl::OnFrameWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::OnDocWindowActivate(BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::ResizeBorder(LPCRECT, IOleInPlaceUIWindow*, BOOL) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::EnableModeless(BOOL) {
+    return S_OK;
+}
+
+// ---- IOleObject ----
+
+STDMETHODIMP COleControl::SetClientSite(IOleClientSite* pClientSite) {
+    clientSite_ = pClientSite;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetClientSite(IOleClientSite** ppClientSite) {
+    if (!ppClientSite) return E_POINTER;
+    *ppClientSite = clientSite_.Get();
+    if (*ppClientSite) (*ppClientSite)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::SetHostNames(LPCOLESTR, LPCOLESTR) {
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::Close(DWORD dwSaveOption) {
+    InPlaceDeactivate();
+    if (dirty_ && clientSite_ &&
+        (dwSaveOption == OLECLOSE_SAVEIFDIRTY || dwSaveOption == OLECLOSE_PROMPTSAVE)) {
+        clientSite_->SaveObject();
+        if (oleAdviseHolder_) oleAdviseHolder_->SendOnSave();
+    }
+    ReleaseSites();
+    if (oleAdviseHolder_) oleAdviseHolder_->SendOnClose();
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::SetMoniker(DWORD, IMoniker*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::GetMoniker(DWORD, DWORD, IMoniker** ppmk) {
+    if (ppmk) *ppmk = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::InitFromData(IDataObject*, BOOL, DWORD) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::GetClipboardData(DWORD, IDataObject** ppDataObject) {
+    if (ppDataObject) *ppDataObject = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::DoVerb(LONG iVerb, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) {
+    switch (iVerb) {
+    case OLEIVERB_PRIMARY:
+    case OLEIVERB_SHOW:
+    case OLEIVERB_INPLACEACTIVATE:
+    case OLEIVERB_UIACTIVATE:
+        return InPlaceActivate(iVerb);
+    case OLEIVERB_HIDE:
+        UIDeactivate();
+        if (hwnd_) ShowWindow(hwnd_, SW_HIDE);
+        return S_OK;
+    case OLEIVERB_DISCARDUNDOSTATE:
+        return S_OK;
+    default:
+        return iVerb < 0 ? E_NOTIMPL : OLEOBJ_S_INVALIDVERB;
+    }
+}
+
+STDMETHODIMP COleControl::EnumVerbs(IEnumOLEVERB** ppEnumOleVerb) {
+    if (!ppEnumOleVerb) return E_POINTER;
+    return OleRegEnumVerbs(clsid_, ppEnumOleVerb);
+}
+
+STDMETHODIMP COleControl::Update() {
+    return S_OK;
+}
+STDMETHODIMP COleControl::IsUpToDate() {
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetUserClassID(CLSID* pClsid) {
+    if (!pClsid) return E_POINTER;
+    *pClsid = clsid_;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetUserType(DWORD dwFormOfType, LPOLESTR* pszUserType) {
+    if (!pszUserType) return E_POINTER;
+    return OleRegGetUserType(clsid_, dwFormOfType, pszUserType);
+}
+
+STDMETHODIMP COleControl::SetExtent(DWORD dwDrawAspect, SIZEL* psizel) {
+    if (dwDrawAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!psizel) return E_POINTER;
+    const bool changed = psizel->cx != extent_.cx || psizel->cy != extent_.cy;
+    extent_ = *psizel;
+    naturalExtent_ = *psizel;
+    if (changed) {
+        SetDirty();
+        // The control recomposes on resize: observers of its picture hear of the change.
+        if (dataAdviseHolder_) dataAdviseHolder_->SendOnDataChange(this, 0, 0);
+        FireViewChange();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetExtent(DWORD dwDrawAspect, SIZEL* psizel) {
+    if (dwDrawAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!psizel) return E_POINTER;
+    *psizel = extent_;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::Advise(IAdviseSink* pAdvSink, DWORD* pdwConnection) {
+    if (!pdwConnection) return E_POINTER;
+    *pdwConnection = 0;
+    if (!oleAdviseHolder_) {
+        const HRESULT hr = CreateOleAdviseHolder(oleAdviseHolder_.Put());
+        if (FAILED(hr)) return hr;
+    }
+    return oleAdviseHolder_->Advise(pAdvSink, pdwConnection);
+}
+
+STDMETHODIMP COleControl::Unadvise(DWORD dwConnection) {
+    if (!oleAdviseHolder_) return OLE_E_NOCONNECTION;
+    return oleAdviseHolder_->Unadvise(dwConnection);
+}
+
+STDMETHODIMP COleControl::EnumAdvise(IEnumSTATDATA** ppenumAdvise) {
+    if (!ppenumAdvise) return E_POINTER;
+    *ppenumAdvise = nullptr;
+    if (!oleAdviseHolder_) return E_FAIL;
+    return oleAdviseHolder_->EnumAdvise(ppenumAdvise);
+}
+
+STDMETHODIMP COleControl::GetMiscStatus(DWORD dwAspect, DWORD* pdwStatus) {
+    if (!pdwStatus) return E_POINTER;
+    return OleRegGetMiscStatus(clsid_, dwAspect, pdwStatus);
+}
+
+STDMETHODIMP COleControl::SetColorScheme(LOGPALETTE*) {
+    return E_NOTIMPL;
+}
+
+void COleControl::FireViewChange() {
+    if (inPlaceActive_ && hwnd_) {
+        InvalidateRect(hwnd_, nullptr, TRUE);
+    } else if (viewSink_) {
+        viewSink_->OnViewChange(DVASPECT_CONTENT, -1);
+        if (viewAdvf_ & ADVF_ONLYONCE) viewSink_.Reset();
+    }
+}
+
+// ---- IOleControl ----
+
+STDMETHODIMP COleControl::GetControlInfo(CONTROLINFO*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::OnMnemonic(MSG*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) {
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::FreezeEvents(BOOL bFreeze) {
+    frozenEvents_ += bFreeze ? 1 : (frozenEvents_ > 0 ? -1 : 0);
+    return S_OK;
+}
+
+// ---- persistence: the extent, as two 32-bit values after the version ----
+
+STDMETHODIMP COleControl::GetClassID(CLSID* pClassID) {
+    if (!pClassID) return E_POINTER;
+    *pClassID = clsid_;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::IsDirty() {
+    return dirty_ ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP COleControl::Load(LPSTREAM pStm) {
+    if (!pStm) return E_POINTER;
+    DWORD version = 0;
+    ULONG cx = 0, cy = 0;
+    HRESULT hr = ReadExactly(pStm, &version, sizeof(version));
+    if (FAILED(hr)) return hr;
+    if (version > kStreamVersion) return E_FAIL;
+    if (FAILED(hr = ReadExactly(pStm, &cx, sizeof(cx)))) return hr;
+    if (FAILED(hr = ReadExactly(pStm, &cy, sizeof(cy)))) return hr;
+    // Applied only once the whole record is read: a short stream changes nothing.
+    extent_.cx = LONG(cx);
+    extent_.cy = LONG(cy);
+    naturalExtent_ = extent_;
+    dirty_ = false;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::Save(LPSTREAM pStm, BOOL fClearDirty) {
+    if (!pStm) return E_POINTER;
+    const DWORD version = kStreamVersion;
+    const ULONG cx = ULONG(extent_.cx), cy = ULONG(extent_.cy);
+    HRESULT hr = WriteExactly(pStm, &version, sizeof(version));
+    if (SUCCEEDED(hr)) hr = WriteExactly(pStm, &cx, sizeof(cx));
+    if (SUCCEEDED(hr)) hr = WriteExactly(pStm, &cy, sizeof(cy));
+    if (SUCCEEDED(hr) && fClearDirty) dirty_ = false;
+    return hr;
+}
+
+STDMETHODIMP COleControl::GetSizeMax(ULARGE_INTEGER* pCbSize) {
+    if (!pCbSize) return E_POINTER;
+    pCbSize->QuadPart = sizeof(DWORD) + 2 * sizeof(ULONG);
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::InitNew() {
+    dirty_ = false;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::InitNew(IStorage*) {
+    return InitNew();
+}
+
+STDMETHODIMP COleControl::Load(IStorage* pStg) {
+    if (!pStg) return E_POINTER;
+    ComPtr<IStream> stream;
+    const HRESULT hr = pStg->OpenStream(
+        kContentsStream, nullptr, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_READ, 0, stream.Put());
+    if (FAILED(hr)) return hr;
+    return Load(stream.Get());
+}
+
+STDMETHODIMP COleControl::Save(IStorage* pStgSave, BOOL) {
+    if (!pStgSave) return E_POINTER;
+    ComPtr<IStream> stream;
+    const HRESULT hr = pStgSave->CreateStream(
+        kContentsStream, STGM_DIRECT | STGM_SHARE_EXCLUSIVE | STGM_CREATE | STGM_READWRITE, 0, 0,
+        stream.Put());
+    if (FAILED(hr)) return hr;
+    return Save(stream.Get(), TRUE);
+}
+
+STDMETHODIMP COleControl::SaveCompleted(IStorage*) {
+    return S_OK;
+}
+STDMETHODIMP COleControl::HandsOffStorage() {
+    return S_OK;
+}
+
+// ---- views ----
+
+STDMETHODIMP COleControl::Draw(DWORD dwDrawAspect, LONG, void*, DVTARGETDEVICE*, HDC, HDC hdcDraw,
+                               LPCRECTL lprcBounds, LPCRECTL, BOOL(STDMETHODCALLTYPE*)(ULONG_PTR),
+                               ULONG_PTR) {
+    if (dwDrawAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+    if (!hdcDraw || !lprcBounds) return E_INVALIDARG;
+    const RECT bounds{lprcBounds->left, lprcBounds->top, lprcBounds->right, lprcBounds->bottom};
+    // The caller's device context comes back as it was given.
+    const int saved = SaveDC(hdcDraw);
+    OnDraw(hdcDraw, bounds);
+    if (saved) RestoreDC(hdcDraw, saved);
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetColorSet(DWORD, LONG, void*, DVTARGETDEVICE*, HDC,
+                                      LOGPALETTE** ppColorSet) {
+    if (ppColorSet) *ppColorSet = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::Freeze(DWORD, LONG, void*, DWORD*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::Unfreeze(DWORD) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::SetAdvise(DWORD aspects, DWORD advf, IAdviseSink* pAdvSink) {
+    viewSink_ = pAdvSink;
+    viewAspects_ = aspects;
+    viewAdvf_ = advf;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetAdvise(DWORD* pAspects, DWORD* pAdvf, IAdviseSink** ppAdvSink) {
+    if (pAspects) *pAspects = viewAspects_;
+    if (pAdvf) *pAdvf = viewAdvf_;
+    if (ppAdvSink) {
+        *ppAdvSink = viewSink_.Get();
+        if (*ppAdvSink) (*ppAdvSink)->AddRef();
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetExtent(DWORD dwDrawAspect, LONG, DVTARGETDEVICE*, LPSIZEL lpsizel) {
+    return GetExtent(dwDrawAspect, lpsizel);
+}
+
+STDMETHODIMP COleControl::GetRect(DWORD, LPRECTL) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::GetViewStatus(DWORD* pdwStatus) {
+    if (!pdwStatus) return E_POINTER;
+    *pdwStatus = ViewStatus();
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::QueryHitPoint(DWORD dwAspect, LPCRECT pRectBounds, POINT ptlLoc, LONG,
+                                        DWORD* pHitResult) {
+    if (!pRectBounds || !pHitResult) return E_POINTER;
+    if (dwAspect != DVASPECT_CONTENT) return E_FAIL;
+    *pHitResult = PtInRect(pRectBounds, ptlLoc) ? HITRESULT_HIT : HITRESULT_OUTSIDE;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::QueryHitRect(DWORD dwAspect, LPCRECT pRectBounds, LPCRECT pRectLoc, LONG,
+                                       DWORD* pHitResult) {
+    if (!pRectBounds || !pRectLoc || !pHitResult) return E_POINTER;
+    if (dwAspect != DVASPECT_CONTENT) return E_FAIL;
+    RECT overlap;
+    *pHitResult =
+        IntersectRect(&overlap, pRectBounds, pRectLoc) ? HITRESULT_HIT : HITRESULT_OUTSIDE;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetNaturalExtent(DWORD dwAspect, LONG, DVTARGETDEVICE*, HDC,
+                                           DVEXTENTINFO* pExtentInfo, LPSIZEL pSizel) {
+    if (!pExtentInfo || !pSizel) return E_POINTER;
+    if (dwAspect != DVASPECT_CONTENT || pExtentInfo->dwExtentMode != DVEXTENT_CONTENT)
+        return E_FAIL;
+    *pSizel = naturalExtent_;
+    return S_OK;
+}
+
+// ---- property pages: there are none ----
+
+STDMETHODIMP COleControl::GetPages(CAUUID* pPages) {
+    if (!pPages) return E_POINTER;
+    pPages->cElems = 0;
+    pPages->pElems = nullptr;
+    return S_OK;
+}
+
+// ---- quick activation ----
+
+STDMETHODIMP COleControl::QuickActivate(QACONTAINER* pQaContainer, QACONTROL* pQaControl) {
+    if (!pQaContainer || !pQaControl) return E_POINTER;
+    if (pQaContainer->cbSize < offsetof(QACONTAINER, dwAmbientFlags) ||
+        pQaControl->cbSize < sizeof(QACONTROL))
+        return E_INVALIDARG;
+    const ULONG size = pQaControl->cbSize;
+    ZeroMemory(pQaControl, sizeof(QACONTROL));
+    pQaControl->cbSize = size;
+
+    HRESULT hr = SetClientSite(pQaContainer->pClientSite);
+    if (FAILED(hr)) return hr;
+    if (pQaContainer->pAdviseSink) SetAdvise(DVASPECT_CONTENT, 0, pQaContainer->pAdviseSink);
+    GetMiscStatus(DVASPECT_CONTENT, &pQaControl->dwMiscStatus);
+    pQaControl->dwViewStatus = ViewStatus();
+    for (const auto& point : points_) {
+        // A sink that does not speak the interface simply stays unconnected.
+        if (point->iid() == IID_IPropertyNotifySink) {
+            if (pQaContainer->pPropertyNotifySink)
+                point->Advise(pQaContainer->pPropertyNotifySink, &pQaControl->dwPropNotifyCookie);
+        } else if (pQaContainer->pUnkEventSink && !pQaControl->dwEventCookie) {
+            point->Advise(pQaContainer->pUnkEventSink, &pQaControl->dwEventCookie);
+        }
+    }
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::SetContentExtent(LPSIZEL pSizel) {
+    return SetExtent(DVASPECT_CONTENT, pSizel);
+}
+
+STDMETHODIMP COleControl::GetContentExtent(LPSIZEL pSizel) {
+    return GetExtent(DVASPECT_CONTENT, pSizel);
+}
+
+// ---- data: the control's picture as a metafile ----
+
+STDMETHODIMP COleControl::GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmedium) {
+    if (!pformatetcIn || !pmedium) return E_POINTER;
+    ZeroMemory(pmedium, sizeof(*pmedium));
+    if (pformatetcIn->cfFormat != CF_METAFILEPICT || !(pformatetcIn->tymed & TYMED_MFPICT))
+        return DV_E_FORMATETC;
+    if (pformatetcIn->dwAspect != DVASPECT_CONTENT) return DV_E_DVASPECT;
+
+    HDC metafile = CreateMetaFileW(nullptr);
+    if (!metafile) return E_OUTOFMEMORY;
+    SetMapMode(metafile, MM_ANISOTROPIC);
+    SetWindowOrgEx(metafile, 0, 0, nullptr);
+    SetWindowExtEx(metafile, extent_.cx, extent_.cy, nullptr);
+    OnDraw(metafile, RECT{0, 0, extent_.cx, extent_.cy});
+    HMETAFILE picture = CloseMetaFile(metafile);
+    if (!picture) return E_OUTOFMEMORY;
+
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_SHARE, sizeof(METAFILEPICT));
+    auto* header = memory ? static_cast<METAFILEPICT*>(GlobalLock(memory)) : nullptr;
+    if (!header) {
+        if (memory) GlobalFree(memory);
+        DeleteMetaFile(picture);
+        return E_OUTOFMEMORY;
+    }
+    header->mm = MM_ANISOTROPIC;
+    header->xExt = extent_.cx;
+    header->yExt = extent_.cy;
+    header->hMF = picture;
+    GlobalUnlock(memory);
+    pmedium->tymed = TYMED_MFPICT;
+    pmedium->hMetaFilePict = memory;
+    pmedium->pUnkForRelease = nullptr;
+    return S_OK;
+}
+
+STDMETHODIMP COleControl::GetDataHere(FORMATETC*, STGMEDIUM*) {
+    return E_NOTIMPL;
+}
+STDMETHODIMP COleControl::QueryGetData(FORMATETC*) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::GetCanonicalFormatEtc(FORMATETC*, FORMATETC* pformatetcOut) {
+    if (pformatetcOut) pformatetcOut->ptd = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::SetData(FORMATETC*, STGMEDIUM*, BOOL) {
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::EnumFormatEtc(DWORD, IEnumFORMATETC** ppenumFormatEtc) {
+    if (ppenumFormatEtc) *ppenumFormatEtc = nullptr;
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP COleControl::DAdvise(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink,
+                                  DWORD* pdwConnection) {
+    if (!pdwConnection) return E_POINTER;
+    *pdwConnection = 0;
+    if (!dataAdviseHolder_) {
+        const HRESULT hr = CreateDataAdviseHolder(dataAdviseHolder_.Put());
+        if (FAILED(hr)) return hr;
+    }
+    return dataAdviseHolder_->Advise(this, pformatetc, advf, pAdvSink, pdwConnection);
+}
+
+STDMETHODIMP COleControl::DUnadvise(DWORD dwConnection) {
+    if (!dataAdviseHolder_) return OLE_E_NOCONNECTION;
+    return dataAdviseHolder_->Unadvise(dwConnection);
+}
+
+STDMETHODIMP COleControl::EnumDAdvise(IEnumSTATDATA** ppenumAdvise) {
+    if (!ppenumAdvise) return E_POINTER;
+    *ppenumAdvise = nullptr;
+    if (!dataAdviseHolder_) return E_FAIL;
+    return dataAdviseHolder_->EnumAdvise(ppenumAdvise);
+}
+
+// ---- connection points ----
+
+STDMETHODIMP COleControl::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    if (!ppEnum) return E_POINTER;
+    *ppEnum = nullptr;
+    try {
+        std::vector<IConnectionPoint*> points;
+        for (const auto& point : points_)
+            points.push_back(point.get());
+        return CreateConnectionPointEnum(points, ppEnum);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+}
+
+STDMETHODIMP COleControl::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    if (!ppCP) return E_POINTER;
+    *ppCP = FindPoint(riid);
+    if (!*ppCP) return CONNECT_E_NOCONNECTION;
+    (*ppCP)->AddRef();
+    return S_OK;
+}
+
+} // namespace narvo
