@@ -5,8 +5,8 @@
 #include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
 
+#include <cerrno>
 #include <string>
-#include <vector>
 
 namespace narvo {
 
@@ -19,7 +19,7 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
     if (result != UNZ_OK) return result;
 
     const std::string folder = destFolder ? destFolder : "";
-    std::vector<char> buffer(detail::kCopyBufferSize);
+    detail::CopyBuffer buffer;
     unz_file_info64 info;
     std::string name, checkPath;
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
@@ -29,12 +29,24 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
         // archive's root are found again where the flat extraction put them.
         checkPath = folder;
         checkPath += name;
-        const bool unchanged = name.find('\0') == std::string::npos &&
-                               platform::PathExists(checkPath.c_str()) &&
-                               FileCrc32(checkPath.c_str()) == std::uint32_t(info.crc);
+        bool unchanged = false, targetAbsent = false;
+        if (name.find('\0') == std::string::npos) {
+            // Reading first and asking whether anything is there only when the file cannot be
+            // read spares a lookup per entry; an unreadable file counts as CRC-32 0.
+            std::uint32_t crc = 0;
+            errno = 0;
+            if (TryFileCrc32(checkPath.c_str(), crc)) {
+                unchanged = crc == std::uint32_t(info.crc);
+            } else {
+                const bool absent = errno == ENOENT || !platform::PathExists(checkPath.c_str());
+                unchanged = !absent && info.crc == 0;
+                // Where the check path is the target itself, the engine need not look again.
+                targetAbsent = absent && EntryBaseName(name).size() == name.size();
+            }
+        }
         if (!unchanged) {
-            result = detail::ExtractCurrentEntry(reader.Handle(), folder.c_str(), buffer.data(),
-                                                 unsigned(buffer.size()));
+            result = detail::ExtractEntry(reader.Handle(), info, name, folder.c_str(), buffer,
+                                          targetAbsent);
             if (result != UNZ_OK) break;
         }
         if (i + 1 < global.number_entry) {

@@ -4,18 +4,11 @@
 #include "platform/FileSystem.h"
 
 #include <cstdio>
-#include <memory>
 #include <string>
-#include <vector>
 
 namespace narvo {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 bool IsValidDosDateTime(std::uint32_t dosDateTime) {
     const unsigned date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
@@ -34,54 +27,47 @@ std::string_view EntryBaseName(std::string_view storedName) {
     return slash == std::string_view::npos ? storedName : storedName.substr(slash + 1);
 }
 
-int detail::ExtractCurrentEntry(unzFile archive, const char* destFolder, char* buffer,
-                                unsigned bufferSize) {
-    unz_file_info64 info;
-    std::string name;
-    int result = ReadCurrentEntryInfo(archive, info, name);
-    if (result != UNZ_OK) return result;
-
+int detail::ExtractEntry(unzFile archive, const unz_file_info64& info, std::string_view name,
+                         const char* destFolder, CopyBuffer& buffer, bool targetAbsent) {
     const std::string_view baseName = EntryBaseName(name);
     if (baseName.empty() || IsFolderReference(baseName)) return UNZ_OK;
 
     std::string target = destFolder ? destFolder : "";
     target += baseName;
 
-    result = unzOpenCurrentFile(archive);
+    int result = unzOpenCurrentFile(archive);
     // An existing target (even a read-only one) is made writable so that it can be replaced.
-    if (platform::PathExists(target.c_str()))
+    if (!targetAbsent && platform::PathExists(target.c_str()))
         platform::SetAttributes(target.c_str(), platform::FileAttributes::Archive);
 
     if (result == UNZ_OK) {
         // A stored name with a NUL byte cannot name a file whole; it is refused, not shortened.
-        FilePtr file(baseName.find('\0') == std::string_view::npos
-                         ? std::fopen(target.c_str(), "wb")
-                         : nullptr);
-        if (!file) {
+        platform::OutputFile file;
+        if (baseName.find('\0') != std::string_view::npos || !file.Open(target.c_str())) {
             result = UNZ_ERRNO;
         } else {
-            // Whole blocks go straight to the file; stdio's own buffer would only add a copy.
-            std::setvbuf(file.get(), nullptr, _IONBF, 0);
             for (;;) {
-                const int n = unzReadCurrentFile(archive, buffer, bufferSize);
+                const int n =
+                    unzReadCurrentFile(archive, buffer.bytes.data(), unsigned(buffer.bytes.size()));
                 if (n < 0) {
                     std::printf("error %d with zipfile in unzReadCurrentFile\n", n);
                     result = n;
                     break;
                 }
                 if (n == 0) break;
-                if (std::fwrite(buffer, 1, unsigned(n), file.get()) != unsigned(n)) {
+                if (!file.Write(buffer.bytes.data(), unsigned(n))) {
                     std::printf("error in writing extracted file\n");
                     result = UNZ_ERRNO;
                     break;
                 }
             }
-            if (std::fclose(file.release()) != 0 && result == UNZ_OK) {
+            if (!file.Close() && result == UNZ_OK) {
                 std::printf("error in writing extracted file\n");
                 result = UNZ_ERRNO;
             }
             if (result == UNZ_OK) SetFileTimeFromDos(target.c_str(), std::uint32_t(info.dosDate));
-            platform::SetAttributes(target.c_str(), platform::FileAttributes::ReadOnly);
+            if (!file.CreatedReadOnly())
+                platform::SetAttributes(target.c_str(), platform::FileAttributes::ReadOnly);
         }
     }
 
@@ -92,9 +78,12 @@ int detail::ExtractCurrentEntry(unzFile archive, const char* destFolder, char* b
 }
 
 int ExtractCurrentEntry(unzFile archive, const char* destFolder) {
-    std::vector<char> buffer(detail::kCopyBufferSize);
-    return detail::ExtractCurrentEntry(archive, destFolder, buffer.data(),
-                                       unsigned(buffer.size()));
+    unz_file_info64 info;
+    std::string name;
+    const int result = ReadCurrentEntryInfo(archive, info, name);
+    if (result != UNZ_OK) return result;
+    detail::CopyBuffer buffer;
+    return detail::ExtractEntry(archive, info, name, destFolder, buffer, false);
 }
 
 int ExtractNamedEntry(const char* archivePath, const char* entryName, const char* destFolder) {

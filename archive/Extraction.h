@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 namespace narvo {
 
@@ -16,7 +17,8 @@ namespace narvo {
 int ExtractCurrentEntry(unzFile archive, const char* destFolder);
 
 // Opens archivePath, finds entryName (ASCII letters compared without regard to case) and extracts
-// it with ExtractCurrentEntry. -103 when the archive cannot be opened, -100 when no entry has the name.
+// it with ExtractCurrentEntry. -103 when the archive cannot be opened, -100 when no entry has the
+// name.
 int ExtractNamedEntry(const char* archivePath, const char* entryName, const char* destFolder);
 
 // Gives a file the DOS date (high 16 bits) and time (low 16 bits) as its last-write time (and
@@ -31,10 +33,16 @@ int CreateDirectoryPath(const char* path);
 std::string_view EntryBaseName(std::string_view storedName);
 
 namespace detail {
-// ExtractCurrentEntry with a copy buffer owned by the caller, so that a loop over many entries
-// allocates it once.
-int ExtractCurrentEntry(unzFile archive, const char* destFolder, char* buffer, unsigned bufferSize);
-constexpr unsigned kCopyBufferSize = 64 * 1024;
+// The block through which entry data move from the archive to the file. Large blocks keep the
+// number of reads and writes per megabyte low; one buffer serves a whole loop over entries.
+struct CopyBuffer {
+    std::vector<char> bytes = std::vector<char>(256 * 1024);
+};
+
+// ExtractCurrentEntry for a caller that has read the entry's information already. targetAbsent
+// tells that the caller has just seen nothing at the target path, so it need not be asked again.
+int ExtractEntry(unzFile archive, const unz_file_info64& info, std::string_view name,
+                 const char* destFolder, CopyBuffer& buffer, bool targetAbsent);
 } // namespace detail
 
 } // namespace narvo

@@ -32,7 +32,12 @@ private:
 // the one form of empty archive the library cannot open.
 bool IsEmptyZipArchive(const char* path);
 
-// The current entry's information and its whole stored name, however long. Returns the library's code.
+// The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
+// buffer (read-only; writing is refused).
+zlib_filefunc64_def BufferedFileFunctions();
+
+// The current entry's information and its whole stored name, however long. Returns the library's
+// code.
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name);
 
 } // namespace narvo

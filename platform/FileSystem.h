@@ -34,7 +34,8 @@ bool SetAttributes(const char* path, FileAttributes attributes);
 
 // Sets a file's last-write time (and creation time where the platform keeps one) to the local
 // wall-clock time given by a DOS date (high 16 bits) and DOS time (low 16 bits). The last-access
-// time is kept. The caller has checked the fields' ranges. Any failure leaves the times as they were.
+// time is kept. The caller has checked the fields' ranges. Any failure leaves the times as they
+// were.
 void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime);
 
 // Removes a file; false when it could not be removed.
@@ -52,5 +53,29 @@ std::FILE* CreateSiblingFile(const char* path, std::string& created);
 // ever sees a mix of both. False, with both left as they were, when to is a folder or a read-only
 // file or cannot be replaced.
 bool MoveFileOver(const char* from, const char* to);
+
+// A file being written by the extraction engine, straight from the caller's blocks (no stream
+// buffer in between). The file is meant to end up read-only: where the platform can create a new
+// file read-only while still writing through the handle, it does, and CreatedReadOnly() says so,
+// sparing the caller a separate attribute change.
+class OutputFile {
+public:
+    OutputFile() = default;
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    // Creates path, or truncates the file there; false when it cannot be opened for writing.
+    bool Open(const char* path);
+    // Writes the whole block; false when it could not be written whole.
+    bool Write(const void* data, std::size_t size);
+    // Closes the file; false when data could not be written out.
+    bool Close();
+    bool CreatedReadOnly() const { return createdReadOnly_; }
+
+private:
+    std::intptr_t handle_ = -1;
+    bool createdReadOnly_ = false;
+};
 
 } // namespace narvo::platform

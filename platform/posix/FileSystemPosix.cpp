@@ -43,20 +43,29 @@ bool SetAttributes(const char* path, FileAttributes attributes) {
 
 void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
     const unsigned date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
-    std::tm tm{};
-    tm.tm_year = int((date >> 9) & 0x7F) + 80;
-    tm.tm_mon = int((date >> 5) & 0x0F) - 1;
-    tm.tm_mday = int(date & 0x1F);
-    tm.tm_hour = int((time >> 11) & 0x1F);
-    tm.tm_min = int((time >> 5) & 0x3F);
-    tm.tm_sec = int(time & 0x1F) * 2;
-    tm.tm_isdst = -1;
-    const std::time_t t = std::mktime(&tm);
-    if (t == std::time_t(-1)) return;
+    const unsigned hour = (time >> 11) & 0x1F, minute = (time >> 5) & 0x3F,
+                   second = (time & 0x1F) * 2;
+    // mktime consults the zone file on every call (a stat per extracted file), so the start of the
+    // last local hour asked for is kept: within an hour the mapping is linear, as the zone's
+    // changes fall on whole hours.
+    thread_local std::uint32_t cachedHour = 0;
+    thread_local std::time_t cachedStart = -1;
+    const std::uint32_t hourKey = date << 5 | hour;
+    if (cachedStart == std::time_t(-1) || cachedHour != hourKey) {
+        std::tm tm{};
+        tm.tm_year = int((date >> 9) & 0x7F) + 80;
+        tm.tm_mon = int((date >> 5) & 0x0F) - 1;
+        tm.tm_mday = int(date & 0x1F);
+        tm.tm_hour = int(hour);
+        tm.tm_isdst = -1;
+        cachedStart = std::mktime(&tm);
+        cachedHour = hourKey;
+        if (cachedStart == std::time_t(-1)) return;
+    }
     struct timespec times[2];
     times[0].tv_sec = 0;
     times[0].tv_nsec = UTIME_OMIT; // keep the last-access time
-    times[1].tv_sec = t;
+    times[1].tv_sec = cachedStart + std::time_t(minute) * 60 + std::time_t(second);
     times[1].tv_nsec = 0;
     utimensat(AT_FDCWD, path, times, 0);
 }
@@ -110,6 +119,38 @@ bool MoveFileOver(const char* from, const char* to) {
         chmod(from, st.st_mode & 07777);
     }
     return rename(from, to) == 0;
+}
+
+OutputFile::~OutputFile() { Close(); }
+
+bool OutputFile::Open(const char* path) {
+    Close();
+    // A new file is born without write bits (the descriptor still writes); an existing one is
+    // truncated and keeps its mode until the caller changes it.
+    int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
+    createdReadOnly_ = fd >= 0;
+    if (fd < 0 && errno == EEXIST) fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    handle_ = fd;
+    return fd >= 0;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+    auto bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t n = write(int(handle_), bytes, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        bytes += n;
+        size -= std::size_t(n);
+    }
+    return true;
+}
+
+bool OutputFile::Close() {
+    if (handle_ < 0) return true;
+    const int fd = int(handle_);
+    handle_ = -1;
+    return close(fd) == 0;
 }
 
 } // namespace narvo::platform

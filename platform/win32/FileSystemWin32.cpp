@@ -29,8 +29,8 @@ bool SetAttributes(const char* path, FileAttributes attributes) {
 }
 
 void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
-    HANDLE file = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) return;
     FILETIME created, accessed, written, local, utc;
     // The zone offset in force now is applied, as LocalFileTimeToFileTime does everywhere else.
@@ -95,6 +95,41 @@ bool MoveFileOver(const char* from, const char* to) {
         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)))
         return false;
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
+}
+
+OutputFile::~OutputFile() { Close(); }
+
+bool OutputFile::Open(const char* path) {
+    Close();
+    // Shared as the C runtime's "wb" shares. Attributes are the caller's business afterwards:
+    // overwriting keeps an existing file's attributes alongside any given here.
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    createdReadOnly_ = false;
+    if (file == INVALID_HANDLE_VALUE) return false;
+    handle_ = reinterpret_cast<std::intptr_t>(file);
+    return true;
+}
+
+bool OutputFile::Write(const void* data, std::size_t size) {
+    auto bytes = static_cast<const char*>(data);
+    while (size > 0) {
+        const DWORD piece = size > 0x40000000 ? 0x40000000 : DWORD(size);
+        DWORD written = 0;
+        if (!WriteFile(reinterpret_cast<HANDLE>(handle_), bytes, piece, &written, nullptr) ||
+            written == 0)
+            return false;
+        bytes += written;
+        size -= written;
+    }
+    return true;
+}
+
+bool OutputFile::Close() {
+    if (handle_ == -1) return true;
+    HANDLE file = reinterpret_cast<HANDLE>(handle_);
+    handle_ = -1;
+    return CloseHandle(file) != 0;
 }
 
 } // namespace narvo::platform
