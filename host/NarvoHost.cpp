@@ -1,0 +1,714 @@
+// narvo-host: a test container for Narvo.Viewer. It hosts the control in place in a top-level
+// window through the platform's ATL host (AtlAxWin) and runs a page script in the JScript engine
+// with two global objects: `viewer`, the control as a page sees it (IDispatch only), and `host`,
+// the container's own services. See docs/test-container.md.
+#include <windows.h>
+#include <activscp.h>
+#include <commctrl.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "control/ComPtr.h"
+
+using narvo::ComPtr;
+
+extern "C" {
+BOOL WINAPI AtlAxWinInit();
+HRESULT WINAPI AtlAxGetControl(HWND window, IUnknown** control);
+}
+
+namespace {
+
+const CLSID kClsidJScript = {
+    0xf414c260, 0x6ac0, 0x11cf, {0xb6, 0xd1, 0x00, 0xaa, 0x00, 0xbb, 0xbb, 0x58}};
+// mingw's import libraries lack the parse interface's identifiers.
+#ifdef _WIN64
+const IID kIidActiveScriptParse = {
+    0xc7ef7658, 0xe1ee, 0x480e, {0x97, 0xea, 0xd5, 0x2c, 0xb4, 0xd7, 0x6d, 0x17}};
+#else
+const IID kIidActiveScriptParse = {
+    0xbb1a2ae2, 0xa4f9, 0x11cf, {0x8f, 0x20, 0x00, 0x80, 0x5f, 0x2c, 0xd0, 0x64}};
+#endif
+constexpr wchar_t kFrameClass[] = L"NarvoHostFrame";
+constexpr wchar_t kControlName[] = L"Narvo.Viewer";
+// Where the control sits in the frame's client area, and its size before any host.resize.
+constexpr int kControlLeft = 10, kControlTop = 10;
+constexpr int kControlWidth = 420, kControlHeight = 240;
+constexpr int kFrameWidth = 800, kFrameHeight = 600;
+// The page's echo lines also show in a log pane below the control.
+constexpr int kGap = 10;
+
+constexpr int kExitScriptError = 1;
+constexpr int kExitUsage = 2;
+constexpr int kExitNoControl = 3;
+
+std::string Utf8(const wchar_t* text, size_t length) {
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+std::string Utf8(const std::wstring& text) {
+    return Utf8(text.data(), text.size());
+}
+
+// Lines go straight to the standard handles, UTF-8, unbuffered: a test reading them sees each at
+// once.
+void WriteLine(DWORD handle, const std::string& line) {
+    const std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(handle), text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+void Fail(const std::string& message) {
+    WriteLine(STD_ERROR_HANDLE, "narvo-host: " + message);
+}
+
+std::string Hex(HRESULT hr) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
+    return text;
+}
+
+// Keeps the user interface alive: dispatches whatever is pending, for at least ms milliseconds.
+void PumpMessages(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
+    }
+}
+
+// A page object with a fixed name table; the script engine reaches it through IDispatch.
+class CDispatchObject : public IDispatch {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IDispatch) {
+            *ppv = static_cast<IDispatch*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *ppv = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++ref_; }
+    STDMETHODIMP_(ULONG) Release() override {
+        const ULONG ref = --ref_;
+        if (!ref) delete this;
+        return ref;
+    }
+    STDMETHODIMP GetTypeInfoCount(UINT* count) override {
+        if (!count) return E_POINTER;
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHODIMP GetTypeInfo(UINT, LCID, ITypeInfo** info) override {
+        if (info) *info = nullptr;
+        return E_NOTIMPL;
+    }
+
+protected:
+    virtual ~CDispatchObject() = default;
+
+private:
+    ULONG ref_ = 1;
+};
+
+// `viewer`: forwards every call to the control's IDispatch, and only to it. After host.release()
+// the control is gone and every call fails with E_UNEXPECTED.
+class CViewerProxy final : public CDispatchObject {
+public:
+    void Attach(IDispatch* target) { target_ = target; }
+    void Detach() { target_.Reset(); }
+
+    STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID lcid,
+                               DISPID* ids) override {
+        return target_ ? target_->GetIDsOfNames(riid, names, count, lcid, ids) : E_UNEXPECTED;
+    }
+    STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID lcid, WORD flags, DISPPARAMS* params,
+                        VARIANT* result, EXCEPINFO* exception, UINT* argErr) override {
+        return target_ ? target_->Invoke(id, riid, lcid, flags, params, result, exception, argErr)
+                       : E_UNEXPECTED;
+    }
+
+private:
+    ComPtr<IDispatch> target_;
+};
+
+class CContainer;
+
+// `host`: the container's services to the page.
+class CHostObject final : public CDispatchObject {
+public:
+    explicit CHostObject(CContainer& container) : container_(container) {}
+    STDMETHODIMP GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) override;
+    STDMETHODIMP Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                        EXCEPINFO* exception, UINT* argErr) override;
+
+private:
+    CContainer& container_;
+};
+
+enum HostMember : DISPID {
+    kEcho = 1,
+    kQuit,
+    kSleep,
+    kResize,
+    kArg,
+    kArgCount,
+    kColumnHeader,
+    kDeactivate,
+    kActivate,
+    kRelease,
+    kCanUnload,
+    kScreenshot,
+};
+
+struct HostName {
+    const wchar_t* name;
+    DISPID id;
+    UINT argCount;
+};
+
+constexpr HostName kHostNames[] = {
+    {L"echo", kEcho, 1},
+    {L"quit", kQuit, 1},
+    {L"sleep", kSleep, 1},
+    {L"resize", kResize, 2},
+    {L"arg", kArg, 1},
+    {L"argCount", kArgCount, 0},
+    {L"columnHeader", kColumnHeader, 1},
+    {L"deactivate", kDeactivate, 0},
+    {L"activate", kActivate, 0},
+    {L"release", kRelease, 0},
+    {L"canUnload", kCanUnload, 0},
+    {L"screenshot", kScreenshot, 1},
+};
+
+// The container: its frame window, the AtlAxWin site holding the control, the script engine.
+class CContainer final : public IActiveScriptSite, public IActiveScriptSiteWindow {
+public:
+    CContainer(std::wstring scriptName, std::vector<std::wstring> args)
+        : scriptName_(std::move(scriptName)), args_(std::move(args)) {}
+
+    int Run(const std::wstring& code);
+
+    // Services of `host`.
+    void Echo(const std::wstring& line);
+    const std::vector<std::wstring>& args() const { return args_; }
+    [[noreturn]] void Quit(int code);
+    void Resize(int width, int height);
+    bool ColumnHeader(int index, std::wstring& text) const;
+    HRESULT Deactivate();
+    HRESULT Activate();
+    void ReleaseControl();
+    bool CanUnload() const;
+    bool Screenshot(const std::wstring& path) const;
+
+    // IUnknown: the container lives on main's stack.
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        if (!ppv) return E_POINTER;
+        if (riid == IID_IUnknown || riid == IID_IActiveScriptSite)
+            *ppv = static_cast<IActiveScriptSite*>(this);
+        else if (riid == IID_IActiveScriptSiteWindow)
+            *ppv = static_cast<IActiveScriptSiteWindow*>(this);
+        else
+            *ppv = nullptr;
+        return *ppv ? S_OK : E_NOINTERFACE;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+    STDMETHODIMP_(ULONG) Release() override { return 1; }
+
+    // IActiveScriptSite
+    STDMETHODIMP GetLCID(LCID* lcid) override {
+        if (lcid) *lcid = GetUserDefaultLCID();
+        return S_OK;
+    }
+    STDMETHODIMP GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item,
+                             ITypeInfo** info) override;
+    STDMETHODIMP GetDocVersionString(BSTR* version) override {
+        if (version) *version = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP OnScriptTerminate(const VARIANT*, const EXCEPINFO*) override { return S_OK; }
+    STDMETHODIMP OnStateChange(SCRIPTSTATE) override { return S_OK; }
+    STDMETHODIMP OnScriptError(IActiveScriptError* error) override;
+    STDMETHODIMP OnEnterScript() override { return S_OK; }
+    STDMETHODIMP OnLeaveScript() override { return S_OK; }
+
+    // IActiveScriptSiteWindow
+    STDMETHODIMP GetWindow(HWND* window) override {
+        if (!window) return E_POINTER;
+        *window = frame_;
+        return S_OK;
+    }
+    STDMETHODIMP EnableModeless(BOOL) override { return S_OK; }
+
+private:
+    bool CreateWindows();
+    void PlaceLog();
+    HWND ListWindow() const;
+    static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+
+    std::wstring scriptName_;
+    std::vector<std::wstring> args_;
+    HWND frame_ = nullptr;
+    HWND site_ = nullptr; // the AtlAxWin window
+    HWND log_ = nullptr;
+    ComPtr<IUnknown> control_;
+    CViewerProxy* viewer_ = new CViewerProxy;
+    CHostObject* host_ = new CHostObject(*this);
+    bool scriptFailed_ = false;
+};
+
+// ---- host object ----
+
+STDMETHODIMP CHostObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+    if (count && (!names || !ids)) return E_INVALIDARG;
+    for (UINT i = 0; i < count; ++i) {
+        ids[i] = DISPID_UNKNOWN;
+        for (const HostName& entry : kHostNames)
+            if (names[i] && _wcsicmp(names[i], entry.name) == 0) ids[i] = entry.id;
+        if (ids[i] == DISPID_UNKNOWN) return DISP_E_UNKNOWNNAME;
+    }
+    return S_OK;
+}
+
+STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
+                                 VARIANT* result, EXCEPINFO*, UINT* argErr) {
+    if (!params) return DISP_E_BADVARTYPE;
+    if (!(flags & (DISPATCH_METHOD | DISPATCH_PROPERTYGET))) return DISP_E_MEMBERNOTFOUND;
+    const HostName* member = nullptr;
+    for (const HostName& entry : kHostNames)
+        if (entry.id == id) member = &entry;
+    if (!member) return DISP_E_MEMBERNOTFOUND;
+    if (params->cArgs != member->argCount || params->cNamedArgs) return DISP_E_BADPARAMCOUNT;
+
+    // Arguments in declaration order, each brought to the type the member wants.
+    const auto argument = [&](UINT i, VARTYPE type, VARIANT& out) -> HRESULT {
+        VariantInit(&out);
+        const UINT position = params->cArgs - 1 - i;
+        if (FAILED(VariantChangeType(&out, &params->rgvarg[position], 0, type))) {
+            if (argErr) *argErr = position;
+            return DISP_E_TYPEMISMATCH;
+        }
+        return S_OK;
+    };
+    VARIANT a, b;
+    VariantInit(&a);
+    VariantInit(&b);
+    struct Clear {
+        VARIANT &a, &b;
+        ~Clear() {
+            VariantClear(&a);
+            VariantClear(&b);
+        }
+    } clear{a, b};
+    VARIANT ignored;
+    VariantInit(&ignored);
+    if (!result) result = &ignored;
+    VariantInit(result);
+
+    HRESULT hr = S_OK;
+    switch (id) {
+    case kEcho: {
+        VARIANT& given = params->rgvarg[0];
+        if (V_VT(&given) == VT_NULL)
+            container_.Echo(L"null");
+        else if (FAILED(VariantChangeType(&a, &given, VARIANT_ALPHABOOL, VT_BSTR)))
+            container_.Echo(L"[object]");
+        else
+            container_.Echo(std::wstring(V_BSTR(&a), SysStringLen(V_BSTR(&a))));
+        break;
+    }
+    case kQuit:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        container_.Quit(V_I4(&a));
+    case kSleep:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        PumpMessages(V_I4(&a) > 0 ? DWORD(V_I4(&a)) : 0);
+        break;
+    case kResize:
+        if (FAILED(hr = argument(0, VT_I4, a)) || FAILED(hr = argument(1, VT_I4, b))) break;
+        container_.Resize(V_I4(&a), V_I4(&b));
+        break;
+    case kArg:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        if (V_I4(&a) >= 0 && size_t(V_I4(&a)) < container_.args().size()) {
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = SysAllocString(container_.args()[V_I4(&a)].c_str());
+        }
+        break;
+    case kArgCount:
+        V_VT(result) = VT_I4;
+        V_I4(result) = LONG(container_.args().size());
+        break;
+    case kColumnHeader: {
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        std::wstring text;
+        if (container_.ColumnHeader(V_I4(&a), text)) {
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = SysAllocString(text.c_str());
+        } else {
+            V_VT(result) = VT_NULL;
+        }
+        break;
+    }
+    case kDeactivate:
+    case kActivate:
+        V_VT(result) = VT_I4;
+        V_I4(result) = id == kDeactivate ? container_.Deactivate() : container_.Activate();
+        break;
+    case kRelease:
+        container_.ReleaseControl();
+        break;
+    case kCanUnload:
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = container_.CanUnload() ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    case kScreenshot:
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = container_.Screenshot(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    default:
+        hr = DISP_E_MEMBERNOTFOUND;
+    }
+    VariantClear(&ignored);
+    return hr;
+}
+
+// ---- container ----
+
+LRESULT CALLBACK CContainer::FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_CLOSE) return 0; // the page decides when the container ends
+    return DefWindowProcW(hwnd, msg, wParam, lParam);
+}
+
+bool CContainer::CreateWindows() {
+    WNDCLASSEXW wc{};
+    wc.cbSize = sizeof(wc);
+    wc.lpfnWndProc = FrameProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.hCursor = LoadCursorW(nullptr, reinterpret_cast<LPCWSTR>(IDC_ARROW));
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    wc.lpszClassName = kFrameClass;
+    if (!RegisterClassExW(&wc)) return false;
+    const std::wstring title = L"Narvo test container - " + scriptName_;
+    frame_ = CreateWindowExW(0, kFrameClass, title.c_str(),
+                             WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, kFrameWidth,
+                             kFrameHeight, nullptr, nullptr, wc.hInstance, nullptr);
+    if (!frame_) return false;
+    // AtlAxWin creates the control named by its window text and activates it in place.
+    site_ = CreateWindowExW(0, L"AtlAxWin", kControlName, WS_CHILD | WS_VISIBLE, kControlLeft,
+                            kControlTop, kControlWidth, kControlHeight, frame_, nullptr,
+                            wc.hInstance, nullptr);
+    log_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
+                           WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
+                               ES_AUTOVSCROLL,
+                           0, 0, 0, 0, frame_, nullptr, wc.hInstance, nullptr);
+    SendMessageW(log_, WM_SETFONT, WPARAM(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
+    PlaceLog();
+    return site_ != nullptr;
+}
+
+void CContainer::PlaceLog() {
+    RECT client{}, site{0, 0, 0, kControlTop};
+    GetClientRect(frame_, &client);
+    if (site_) {
+        GetWindowRect(site_, &site);
+        MapWindowPoints(nullptr, frame_, reinterpret_cast<POINT*>(&site), 2);
+    }
+    const int top = site.bottom + kGap;
+    MoveWindow(log_, kControlLeft, top, client.right - 2 * kControlLeft,
+               client.bottom - top - kGap > 0 ? client.bottom - top - kGap : 0, TRUE);
+}
+
+void CContainer::Echo(const std::wstring& line) {
+    WriteLine(STD_OUTPUT_HANDLE, Utf8(line));
+    if (!log_) return;
+    const std::wstring text = (GetWindowTextLengthW(log_) ? L"\r\n" : L"") + line;
+    SendMessageW(log_, EM_SETSEL, GetWindowTextLengthW(log_), GetWindowTextLengthW(log_));
+    SendMessageW(log_, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+int CContainer::Run(const std::wstring& code) {
+    if (!AtlAxWinInit() || !CreateWindows()) {
+        Fail("cannot create the container's windows");
+        return kExitNoControl;
+    }
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(AtlAxGetControl(site_, control_.Put())) || !control_ ||
+        FAILED(control_.As(dispatch))) {
+        Fail("cannot host Narvo.Viewer (is Narvo.dll registered?)");
+        return kExitNoControl;
+    }
+    viewer_->Attach(dispatch.Get());
+    dispatch.Reset(); // from here on the page's `viewer` and the site hold the control
+    UpdateWindow(frame_);
+    PumpMessages(0);
+
+    ComPtr<IActiveScript> engine;
+    ComPtr<IActiveScriptParse> parser;
+    HRESULT hr = CoCreateInstance(kClsidJScript, nullptr, CLSCTX_INPROC_SERVER, IID_IActiveScript,
+                                  engine.PutVoid());
+    if (SUCCEEDED(hr)) hr = engine->QueryInterface(kIidActiveScriptParse, parser.PutVoid());
+    if (SUCCEEDED(hr)) hr = parser->InitNew();
+    if (SUCCEEDED(hr)) hr = engine->SetScriptSite(this);
+    if (SUCCEEDED(hr)) hr = engine->AddNamedItem(L"viewer", SCRIPTITEM_ISVISIBLE);
+    if (SUCCEEDED(hr)) hr = engine->AddNamedItem(L"host", SCRIPTITEM_ISVISIBLE);
+    if (SUCCEEDED(hr)) hr = engine->SetScriptState(SCRIPTSTATE_STARTED);
+    if (FAILED(hr)) {
+        Fail("cannot start the JScript engine: " + Hex(hr));
+        return kExitScriptError;
+    }
+    EXCEPINFO exception{};
+    hr = parser->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
+                                 SCRIPTTEXT_ISVISIBLE, nullptr, &exception);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    if (FAILED(hr) && !scriptFailed_) {
+        Fail(Utf8(scriptName_) + ": the script did not run: " + Hex(hr));
+        scriptFailed_ = true;
+    }
+    engine->Close();
+    parser.Reset();
+    engine.Reset();
+    ReleaseControl();
+    viewer_->Release();
+    host_->Release();
+    DestroyWindow(frame_);
+    return scriptFailed_ ? kExitScriptError : 0;
+}
+
+STDMETHODIMP CContainer::GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item,
+                                     ITypeInfo** info) {
+    if (mask & SCRIPTINFO_ITYPEINFO) {
+        if (!info) return E_POINTER;
+        *info = nullptr;
+    }
+    if (!(mask & SCRIPTINFO_IUNKNOWN)) return TYPE_E_ELEMENTNOTFOUND;
+    if (!item) return E_POINTER;
+    *item = nullptr;
+    IDispatch* object = nullptr;
+    if (name && _wcsicmp(name, L"viewer") == 0) object = viewer_;
+    if (name && _wcsicmp(name, L"host") == 0) object = host_;
+    if (!object) return TYPE_E_ELEMENTNOTFOUND;
+    object->AddRef();
+    *item = object;
+    return S_OK;
+}
+
+STDMETHODIMP CContainer::OnScriptError(IActiveScriptError* error) {
+    scriptFailed_ = true;
+    EXCEPINFO exception{};
+    error->GetExceptionInfo(&exception);
+    if (exception.pfnDeferredFillIn) exception.pfnDeferredFillIn(&exception);
+    DWORD context = 0;
+    ULONG line = 0;
+    LONG column = 0;
+    error->GetSourcePosition(&context, &line, &column);
+    std::string text = Utf8(scriptName_) + ":" + std::to_string(line + 1) + ":" +
+                       std::to_string(column + 1) + ": script error " +
+                       Hex(exception.scode ? exception.scode : HRESULT(exception.wCode));
+    if (exception.bstrDescription)
+        text += ": " + Utf8(exception.bstrDescription, SysStringLen(exception.bstrDescription));
+    Fail(text);
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+    return S_OK;
+}
+
+void CContainer::Quit(int code) {
+    // Ends at once, whatever the page's try blocks say: the exit code is the page's verdict.
+    ExitProcess(UINT(code));
+}
+
+void CContainer::Resize(int width, int height) {
+    if (site_)
+        SetWindowPos(site_, nullptr, 0, 0, width, height,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    PlaceLog();
+    PumpMessages(0);
+}
+
+HWND CContainer::ListWindow() const {
+    ComPtr<IOleWindow> window;
+    HWND control = nullptr;
+    if (!control_ || FAILED(control_.As(window)) || FAILED(window->GetWindow(&control)))
+        return nullptr;
+    return FindWindowExW(control, nullptr, WC_LISTVIEWW, nullptr);
+}
+
+bool CContainer::ColumnHeader(int index, std::wstring& text) const {
+    HWND list = ListWindow();
+    if (!list) return false;
+    wchar_t buffer[256] = {};
+    LVCOLUMNW column{};
+    column.mask = LVCF_TEXT;
+    column.pszText = buffer;
+    column.cchTextMax = 255;
+    if (!SendMessageW(list, LVM_GETCOLUMNW, WPARAM(index), reinterpret_cast<LPARAM>(&column)))
+        return false;
+    text = buffer;
+    return true;
+}
+
+HRESULT CContainer::Deactivate() {
+    ComPtr<IOleInPlaceObject> inPlace;
+    HRESULT hr = control_ ? control_.As(inPlace) : E_UNEXPECTED;
+    if (SUCCEEDED(hr)) hr = inPlace->InPlaceDeactivate();
+    PumpMessages(0);
+    return hr;
+}
+
+HRESULT CContainer::Activate() {
+    ComPtr<IOleObject> object;
+    ComPtr<IOleClientSite> site;
+    HRESULT hr = control_ ? control_.As(object) : E_UNEXPECTED;
+    if (SUCCEEDED(hr)) hr = object->GetClientSite(site.Put());
+    RECT bounds{};
+    GetClientRect(site_, &bounds);
+    if (SUCCEEDED(hr))
+        hr = object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, site.Get(), 0, site_, &bounds);
+    PumpMessages(0);
+    return hr;
+}
+
+void CContainer::ReleaseControl() {
+    // Destroying the site window makes the ATL host close the control and let it go.
+    viewer_->Detach();
+    control_.Reset();
+    if (site_) DestroyWindow(site_);
+    site_ = nullptr;
+    if (log_) PlaceLog();
+    PumpMessages(0);
+}
+
+bool CContainer::CanUnload() const {
+    HMODULE module = GetModuleHandleW(L"Narvo.dll");
+    if (!module) return true;
+    using CanUnloadNow = HRESULT(STDAPICALLTYPE*)();
+    auto canUnload = reinterpret_cast<CanUnloadNow>(
+        reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+    return canUnload && canUnload() == S_OK;
+}
+
+// Saves the frame's client area as a 24-bit BMP file.
+bool CContainer::Screenshot(const std::wstring& path) const {
+    PumpMessages(0);
+    RECT client;
+    GetClientRect(frame_, &client);
+    const int width = client.right, height = client.bottom;
+    HDC window = GetDC(frame_);
+    HDC memory = CreateCompatibleDC(window);
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(info.bmiHeader);
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = height; // bottom-up, as BMP files store rows
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    bool saved = false;
+    if (bitmap) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+        SelectObject(memory, previous);
+        GdiFlush();
+        const DWORD rowSize = (DWORD(width) * 3 + 3) & ~3u;
+        const DWORD imageSize = rowSize * DWORD(height);
+        BITMAPFILEHEADER header{};
+        header.bfType = 0x4D42; // "BM"
+        header.bfOffBits = sizeof(header) + sizeof(info.bmiHeader);
+        header.bfSize = header.bfOffBits + imageSize;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            saved = WriteFile(file, &header, sizeof(header), &written, nullptr) &&
+                    WriteFile(file, &info.bmiHeader, sizeof(info.bmiHeader), &written, nullptr) &&
+                    WriteFile(file, bits, imageSize, &written, nullptr) && written == imageSize;
+            CloseHandle(file);
+        }
+        DeleteObject(bitmap);
+    }
+    DeleteDC(memory);
+    ReleaseDC(frame_, window);
+    return saved;
+}
+
+bool ReadScript(const std::wstring& path, std::wstring& code) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    std::string bytes;
+    char buffer[8192];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read)
+        bytes.append(buffer, read);
+    CloseHandle(file);
+    // UTF-16 with its byte-order mark, else UTF-8 (with or without one).
+    if (bytes.size() >= 2 && static_cast<unsigned char>(bytes[0]) == 0xFF &&
+        static_cast<unsigned char>(bytes[1]) == 0xFE) {
+        code.assign(reinterpret_cast<const wchar_t*>(bytes.data() + 2), (bytes.size() - 2) / 2);
+        return true;
+    }
+    size_t start = bytes.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
+    const int size = MultiByteToWideChar(CP_UTF8, 0, bytes.data() + start,
+                                         int(bytes.size() - start), nullptr, 0);
+    code.assign(size > 0 ? size : 0, L'\0');
+    if (size > 0)
+        MultiByteToWideChar(CP_UTF8, 0, bytes.data() + start, int(bytes.size() - start),
+                            code.data(), size);
+    return true;
+}
+
+} // namespace
+
+int main() {
+    int argc = 0;
+    LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (!argv || argc < 2) {
+        Fail("usage: narvo-host SCRIPT.js [ARG...]");
+        return kExitUsage;
+    }
+    const std::wstring scriptPath = argv[1];
+    std::vector<std::wstring> args(argv + 2, argv + argc);
+    LocalFree(argv);
+
+    std::wstring code;
+    if (!ReadScript(scriptPath, code)) {
+        Fail("cannot read " + Utf8(scriptPath));
+        return kExitUsage;
+    }
+    if (FAILED(OleInitialize(nullptr))) {
+        Fail("cannot initialise OLE");
+        return kExitNoControl;
+    }
+    InitCommonControls();
+    int status = 0;
+    {
+        CContainer container(scriptPath, std::move(args));
+        status = container.Run(code);
+    }
+    OleUninitialize();
+    return status;
+}
