@@ -16,11 +16,6 @@
 
 using narvo::ComPtr;
 
-extern "C" {
-BOOL WINAPI AtlAxWinInit();
-HRESULT WINAPI AtlAxGetControl(HWND window, IUnknown** control);
-}
-
 namespace {
 
 const CLSID kClsidJScript = {
@@ -447,12 +442,24 @@ void CContainer::Echo(const std::wstring& line) {
 }
 
 int CContainer::Run(const std::wstring& code) {
-    if (!AtlAxWinInit() || !CreateWindows()) {
+    // The platform's ATL host, from atl.dll itself: not every toolchain ships its import library.
+    HMODULE atl = LoadLibraryW(L"atl.dll");
+    using AtlAxWinInitFn = BOOL(WINAPI*)();
+    using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+    const auto atlAxWinInit = reinterpret_cast<AtlAxWinInitFn>(
+        reinterpret_cast<void*>(atl ? GetProcAddress(atl, "AtlAxWinInit") : nullptr));
+    const auto atlAxGetControl = reinterpret_cast<AtlAxGetControlFn>(
+        reinterpret_cast<void*>(atl ? GetProcAddress(atl, "AtlAxGetControl") : nullptr));
+    if (!atlAxWinInit || !atlAxGetControl) {
+        Fail("cannot load the ATL host (atl.dll)");
+        return kExitNoControl;
+    }
+    if (!atlAxWinInit() || !CreateWindows()) {
         Fail("cannot create the container's windows");
         return kExitNoControl;
     }
     ComPtr<IDispatch> dispatch;
-    if (FAILED(AtlAxGetControl(site_, control_.Put())) || !control_ ||
+    if (FAILED(atlAxGetControl(site_, control_.Put())) || !control_ ||
         FAILED(control_.As(dispatch))) {
         Fail("cannot host Narvo.Viewer (is Narvo.dll registered?)");
         return kExitNoControl;
