@@ -171,6 +171,7 @@ enum HostMember : DISPID {
     kRelease,
     kCanUnload,
     kScreenshot,
+    kFocus,
 };
 
 struct HostName {
@@ -192,6 +193,7 @@ constexpr HostName kHostNames[] = {
     {L"release", kRelease, 0},
     {L"canUnload", kCanUnload, 0},
     {L"screenshot", kScreenshot, 1},
+    {L"focus", kFocus, 0},
 };
 
 // The container: its frame window, the AtlAxWin site holding the control, the script engine.
@@ -213,6 +215,7 @@ public:
     void ReleaseControl();
     bool CanUnload() const;
     bool Screenshot(const std::wstring& path) const;
+    bool FocusControl(std::wstring& focusedClass);
 
     // IUnknown: the container lives on main's stack.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -256,6 +259,7 @@ public:
 private:
     bool CreateWindows();
     void PlaceLog();
+    HWND ControlWindow() const;
     HWND ListWindow() const;
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
@@ -380,6 +384,16 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         V_VT(result) = VT_BOOL;
         V_BOOL(result) = container_.Screenshot(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
         break;
+    case kFocus: {
+        std::wstring focused;
+        if (container_.FocusControl(focused)) {
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = SysAllocString(focused.c_str());
+        } else {
+            V_VT(result) = VT_NULL;
+        }
+        break;
+    }
     default:
         hr = DISP_E_MEMBERNOTFOUND;
     }
@@ -555,12 +569,29 @@ void CContainer::Resize(int width, int height) {
     PumpMessages(0);
 }
 
-HWND CContainer::ListWindow() const {
+HWND CContainer::ControlWindow() const {
     ComPtr<IOleWindow> window;
     HWND control = nullptr;
     if (!control_ || FAILED(control_.As(window)) || FAILED(window->GetWindow(&control)))
         return nullptr;
-    return FindWindowExW(control, nullptr, WC_LISTVIEWW, nullptr);
+    return control;
+}
+
+HWND CContainer::ListWindow() const {
+    HWND control = ControlWindow();
+    return control ? FindWindowExW(control, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+}
+
+bool CContainer::FocusControl(std::wstring& focusedClass) {
+    HWND control = ControlWindow();
+    if (!control) return false;
+    SetFocus(control);
+    PumpMessages(0);
+    wchar_t name[256] = {};
+    HWND focused = GetFocus();
+    if (!focused || !GetClassNameW(focused, name, 256)) return false;
+    focusedClass = name;
+    return true;
 }
 
 bool CContainer::ColumnHeader(int index, std::wstring& text) const {

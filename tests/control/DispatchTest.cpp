@@ -296,3 +296,25 @@ TEST_F(DispatchTest, TypeInformationMatchesTheNameTable) {
     }
     EXPECT_EQ(members, 16);
 }
+
+TEST_F(DispatchTest, HelpStringsReadInTheKoreanCodePage) {
+    if (GetACP() != 949) GTEST_SKIP() << "needs the Korean ANSI code page";
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(dispatch_->GetTypeInfo(0, 0, info.Put()), S_OK);
+    ComPtr<ITypeLib> library;
+    UINT index = 0;
+    ASSERT_EQ(info->GetContainingTypeLib(library.Put(), &index), S_OK);
+    const auto help = [](auto* owner, MEMBERID id) {
+        BSTR text = nullptr;
+        owner->GetDocumentation(id, nullptr, &text, nullptr, nullptr);
+        const std::string result = text ? Utf8(text) : "";
+        SysFreeString(text);
+        return result;
+    };
+    EXPECT_EQ(help(library.Get(), -1), "Narvo 1.0 형식 라이브러리");
+    EXPECT_EQ(help(info.Get(), MEMBERID_NIL), "IViewer interface");
+    EXPECT_EQ(help(info.Get(), 9), "메서드 SelectFile");
+    EXPECT_EQ(help(info.Get(), 10), "메서드 SetColumnWidth");
+    EXPECT_EQ(help(info.Get(), 14), "속성 InternetOption");
+    EXPECT_EQ(help(info.Get(), 2), "method HttpDownload");
+}

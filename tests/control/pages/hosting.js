@@ -38,6 +38,11 @@ group("activation builds the list", function () {
     check("list height", viewer.GetWindowHeight(), 240);
 });
 
+group("focus", function () {
+    // The control's window hands the focus on to its list.
+    check("focus ends in the list", host.focus(), "SysListView32");
+});
+
 group("column widths", function () {
     check("width beyond 16 bits", viewer.SetColumnWidth(0, 70000), 1);
     check("only its low 16 bits arrive", viewer.GetColumnWidth(0), 70000 % 65536);
