@@ -69,8 +69,13 @@ public:
     }
     STDMETHODIMP Clone(IEnum** ppEnum) override {
         if (!ppEnum) return E_POINTER;
-        *ppEnum = new (std::nothrow) CEnumerator(items_, position_);
-        return *ppEnum ? S_OK : E_OUTOFMEMORY;
+        try {
+            *ppEnum = new CEnumerator(items_, position_);
+        } catch (const std::bad_alloc&) {
+            *ppEnum = nullptr;
+            return E_OUTOFMEMORY;
+        }
+        return S_OK;
     }
 
 private:
@@ -180,8 +185,13 @@ STDMETHODIMP CConnectionPoint::EnumConnections(IEnumConnections** ppEnum) {
 HRESULT CreateConnectionPointEnum(const std::vector<IConnectionPoint*>& points,
                                   IEnumConnectionPoints** ppEnum) {
     if (!ppEnum) return E_POINTER;
-    *ppEnum = new (std::nothrow) CEnumerator<IEnumConnectionPoints, IConnectionPoint*>(points);
-    return *ppEnum ? S_OK : E_OUTOFMEMORY;
+    try {
+        *ppEnum = new CEnumerator<IEnumConnectionPoints, IConnectionPoint*>(points);
+    } catch (const std::bad_alloc&) {
+        *ppEnum = nullptr;
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
 }
 
 } // namespace narvo

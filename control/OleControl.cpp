@@ -81,7 +81,7 @@ LRESULT COleControl::DefaultMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     return DefWindowProcW(hwnd_, msg, wParam, lParam);
 }
 
-LRESULT COleControl::StandardMessage(UINT msg, WPARAM wParam, LPARAM lParam, bool& handled) {
+LRESULT COleControl::StandardMessage(UINT msg, WPARAM wParam, LPARAM, bool& handled) {
     handled = false;
     switch (msg) {
     case WM_PAINT: {
@@ -102,16 +102,18 @@ LRESULT COleControl::StandardMessage(UINT msg, WPARAM wParam, LPARAM lParam, boo
         return 1;
     }
     case WM_KILLFOCUS: {
+        // The focus moving on to one of the control's own children is no loss for the site.
+        HWND next = reinterpret_cast<HWND>(wParam);
         ComPtr<IOleControlSite> site;
-        if (inPlaceActive_ && clientSite_ && SUCCEEDED(clientSite_.As(site))) site->OnFocus(FALSE);
+        if (inPlaceActive_ && next != hwnd_ && !IsChild(hwnd_, next) && clientSite_ &&
+            SUCCEEDED(clientSite_.As(site)))
+            site->OnFocus(FALSE);
         return 1;
     }
     case WM_MOUSEACTIVATE:
         if (inPlaceActive_ && !uiActive_) InPlaceActivate(OLEIVERB_UIACTIVATE);
         return 1;
     default:
-        (void)wParam;
-        (void)lParam;
         return 0;
     }
 }
@@ -249,7 +251,6 @@ void COleControl::ReleaseSites() {
 
 STDMETHODIMP COleControl::SetObjectRects(LPCRECT lprcPosRect, LPCRECT lprcClipRect) {
     if (!lprcPosRect) return E_POINTER;
-    position_ = *lprcPosRect;
     if (!hwnd_) return S_OK;
     // Clip the window to the visible part when the container asks for less than all of it.
     HRGN region = nullptr;

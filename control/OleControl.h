@@ -189,7 +189,6 @@ private:
     DWORD viewAdvf_ = 0;
     SIZEL extent_{kDefaultExtent, kDefaultExtent};
     SIZEL naturalExtent_{kDefaultExtent, kDefaultExtent};
-    RECT position_{};
     HWND hwnd_ = nullptr;
     bool inPlaceActive_ = false;
     bool uiActive_ = false;

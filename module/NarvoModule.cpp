@@ -5,6 +5,7 @@
 #include <ole2.h>
 #include <olectl.h>
 
+#include <atomic>
 #include <new>
 #include <string>
 #include <vector>
@@ -22,7 +23,7 @@ namespace {
 HINSTANCE g_instance = nullptr;
 LONG g_lockCount = 0;
 CRITICAL_SECTION g_lock;
-IClassFactory* g_factory = nullptr;
+std::atomic<IClassFactory*> g_factory{nullptr};
 
 constexpr wchar_t kFriendlyName[] = L"CViewer Object";
 
@@ -221,8 +222,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Unloaded by FreeLibrary: what this load registered and cached goes with it.
         UnregisterControlWindowClass();
-        if (g_factory) g_factory->Release();
-        g_factory = nullptr;
+        if (IClassFactory* factory = g_factory.exchange(nullptr)) factory->Release();
         DeleteCriticalSection(&g_lock);
     }
     return TRUE;
@@ -232,13 +232,18 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
     if (!ppv) return E_POINTER;
     *ppv = nullptr;
     if (rclsid != CLSID_CViewer) return CLASS_E_CLASSNOTAVAILABLE;
-    if (!g_factory) {
+    IClassFactory* factory = g_factory.load();
+    if (!factory) {
         EnterCriticalSection(&g_lock);
-        if (!g_factory) g_factory = new (std::nothrow) CClassFactory;
+        factory = g_factory.load();
+        if (!factory) {
+            factory = new (std::nothrow) CClassFactory;
+            g_factory.store(factory);
+        }
         LeaveCriticalSection(&g_lock);
-        if (!g_factory) return E_OUTOFMEMORY;
+        if (!factory) return E_OUTOFMEMORY;
     }
-    return g_factory->QueryInterface(riid, ppv);
+    return factory->QueryInterface(riid, ppv);
 }
 
 STDAPI DllCanUnloadNow() {
