@@ -7,6 +7,7 @@
 #include <commctrl.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <shlwapi.h>
 
 #include <cstdio>
 #include <string>
@@ -86,6 +87,8 @@ void PumpMessages(DWORD ms) {
         MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
     }
 }
+
+bool ReadScript(const std::wstring& path, std::wstring& code);
 
 // A page object with a fixed name table; the script engine reaches it through IDispatch.
 class CDispatchObject : public IDispatch {
@@ -172,6 +175,7 @@ enum HostMember : DISPID {
     kCanUnload,
     kScreenshot,
     kFocus,
+    kReadText,
 };
 
 struct HostName {
@@ -194,6 +198,7 @@ constexpr HostName kHostNames[] = {
     {L"canUnload", kCanUnload, 0},
     {L"screenshot", kScreenshot, 1},
     {L"focus", kFocus, 0},
+    {L"readText", kReadText, 1},
 };
 
 // The container: its frame window, the AtlAxWin site holding the control, the script engine.
@@ -216,6 +221,7 @@ public:
     bool CanUnload() const;
     bool Screenshot(const std::wstring& path) const;
     bool FocusControl(std::wstring& focusedClass);
+    bool ReadText(const std::wstring& path, std::wstring& text) const;
 
     // IUnknown: the container lives on main's stack.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -384,6 +390,17 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         V_VT(result) = VT_BOOL;
         V_BOOL(result) = container_.Screenshot(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
         break;
+    case kReadText: {
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        std::wstring text;
+        if (container_.ReadText(V_BSTR(&a), text)) {
+            V_VT(result) = VT_BSTR;
+            V_BSTR(result) = SysAllocStringLen(text.data(), UINT(text.size()));
+        } else {
+            V_VT(result) = VT_NULL;
+        }
+        break;
+    }
     case kFocus: {
         std::wstring focused;
         if (container_.FocusControl(focused)) {
@@ -580,6 +597,18 @@ HWND CContainer::ControlWindow() const {
 HWND CContainer::ListWindow() const {
     HWND control = ControlWindow();
     return control ? FindWindowExW(control, nullptr, WC_LISTVIEWW, nullptr) : nullptr;
+}
+
+bool CContainer::ReadText(const std::wstring& path, std::wstring& text) const {
+    std::wstring full = path;
+    for (wchar_t& c : full)
+        if (c == L'/') c = L'\\';
+    // A relative path starts from the page script's folder.
+    if (PathIsRelativeW(full.c_str())) {
+        const size_t slash = scriptName_.find_last_of(L"\\/");
+        full = (slash == std::wstring::npos ? L"" : scriptName_.substr(0, slash + 1)) + full;
+    }
+    return ReadScript(full, text);
 }
 
 bool CContainer::FocusControl(std::wstring& focusedClass) {

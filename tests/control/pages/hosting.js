@@ -1,29 +1,7 @@
 // The control hosted in place by the ATL host, under the Korean ANSI code page: the list it builds,
 // its column and window operations, resizing, deactivation and reactivation, and release.
 // host.arg(0): a fixture folder; host.arg(1): the folder for the screenshot artifact.
-var failures = 0;
-function check(name, actual, expected) {
-    if (actual === expected) return;
-    failures++;
-    host.echo("FAIL " + name + ": got " + actual + ", expected " + expected);
-}
-function errorOf(call) {
-    try {
-        call();
-    } catch (e) {
-        return (e.number >>> 0).toString(16);
-    }
-    return "none";
-}
-function group(name, body) {
-    try {
-        body();
-    } catch (e) {
-        failures++;
-        host.echo("FAIL " + name + ": uncaught " + (e.number >>> 0).toString(16) + " " +
-                  e.description);
-    }
-}
+eval(host.readText("../checks.js"));
 
 group("activation builds the list", function () {
     check("name header", host.columnHeader(0), "이름");
@@ -94,5 +72,4 @@ group("release", function () {
           "8000ffff");
 });
 
-host.echo(failures ? failures + " checks failed" : "all checks passed");
-host.quit(failures ? 1 : 0);
+finish();

@@ -1,11 +1,7 @@
 // DocumentRoot: the per-user registry value, created with the documents folder when it is missing
 // or unusable, returned exactly as stored otherwise, and read once per control.
-var failures = 0;
-function check(name, actual, expected) {
-    if (actual === expected) return;
-    failures++;
-    WScript.Echo("FAIL " + name + ": got " + actual + ", expected " + expected);
-}
+var fso = new ActiveXObject("Scripting.FileSystemObject");
+eval(fso.OpenTextFile(fso.GetParentFolderName(WScript.ScriptFullName) + "\\..\\checks.js").ReadAll());
 
 var shell = new ActiveXObject("WScript.Shell");
 var keyPath = "HKCU\\SOFTWARE\\Veltrix\\Narvo";
@@ -29,7 +25,7 @@ function repeat(text, count) {
     return result;
 }
 
-try {
+group("document root", function () {
     // Wine's ExpandEnvironmentStrings keeps the terminating NUL.
     var profile = shell.ExpandEnvironmentStrings("%USERPROFILE%").replace(/\0/g, "");
     var documents = profile + "\\Documents\\";
@@ -59,10 +55,6 @@ try {
 
     shell.RegWrite(valuePath, "", "REG_SZ");
     check("empty value counts as missing", newRoot(), documents);
-} catch (e) {
-    failures++;
-    WScript.Echo("FAIL uncaught " + (e.number >>> 0).toString(16) + " " + e.description);
-}
+});
 removeKey();
-WScript.Echo(failures ? failures + " checks failed" : "all checks passed");
-WScript.Quit(failures ? 1 : 0);
+finish();
