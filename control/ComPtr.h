@@ -42,4 +42,16 @@ private:
     T* p_ = nullptr;
 };
 
+// QueryInterface of an object that answers for one interface besides IUnknown.
+template <class I> HRESULT QuerySingleInterface(I* self, REFIID own, REFIID riid, void** ppv) {
+    if (!ppv) return E_POINTER;
+    if (riid == IID_IUnknown || riid == own) {
+        *ppv = self;
+        self->AddRef();
+        return S_OK;
+    }
+    *ppv = nullptr;
+    return E_NOINTERFACE;
+}
+
 } // namespace narvo

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "control/ComPtr.h"
+
 namespace narvo {
 namespace {
 
@@ -33,14 +35,7 @@ public:
     }
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == __uuidof(IEnum)) {
-            *ppv = static_cast<IEnum*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface<IEnum>(this, __uuidof(IEnum), riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++ref_; }
     STDMETHODIMP_(ULONG) Release() override {
@@ -105,14 +100,7 @@ std::vector<IUnknown*> CConnectionPoint::Sinks() const {
 }
 
 STDMETHODIMP CConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
-    if (!ppv) return E_POINTER;
-    if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
-        *ppv = static_cast<IConnectionPoint*>(this);
-        AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
+    return QuerySingleInterface<IConnectionPoint>(this, IID_IConnectionPoint, riid, ppv);
 }
 
 STDMETHODIMP_(ULONG) CConnectionPoint::AddRef() {

@@ -94,14 +94,7 @@ bool ReadScript(const std::wstring& path, std::wstring& code);
 class CDispatchObject : public IDispatch {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IDispatch) {
-            *ppv = static_cast<IDispatch*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return narvo::QuerySingleInterface<IDispatch>(this, IID_IDispatch, riid, ppv);
     }
     STDMETHODIMP_(ULONG) AddRef() override { return ++ref_; }
     STDMETHODIMP_(ULONG) Release() override {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Narvo_h.h"
+#include "control/ComPtr.h"
 #include "control/OleControl.h"
 #include "control/ScriptString.h"
 #include "control/Viewer.h"
@@ -66,14 +67,7 @@ constexpr wchar_t kClassScript[] = LR"(HKCR
 class CClassFactory final : public IClassFactory {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
-        if (!ppv) return E_POINTER;
-        if (riid == IID_IUnknown || riid == IID_IClassFactory) {
-            *ppv = static_cast<IClassFactory*>(this);
-            AddRef();
-            return S_OK;
-        }
-        *ppv = nullptr;
-        return E_NOINTERFACE;
+        return QuerySingleInterface<IClassFactory>(this, IID_IClassFactory, riid, ppv);
     }
     // References to the factory do not keep the module loaded; LockServer does.
     STDMETHODIMP_(ULONG) AddRef() override { return InterlockedIncrement(&ref_); }
@@ -250,26 +244,34 @@ STDAPI DllCanUnloadNow() {
     return CNarvoModule::LockCount() == 0 ? S_OK : S_FALSE;
 }
 
-STDAPI DllRegisterServer() {
+namespace {
+
+// Both directions run under the system locale, with the module's replacements and its script;
+// the first failing step ends them.
+HRESULT UpdateRegistry(bool registering) {
     SystemLocaleScope locale;
     std::vector<RegistryReplacement> replacements;
     std::wstring moduleScript;
     HRESULT hr = ModuleReplacements(replacements);
     if (SUCCEEDED(hr)) hr = ModuleScript(moduleScript);
-    if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, true);
-    if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, true);
-    if (SUCCEEDED(hr)) hr = RegisterTypeLibrary();
+    if (registering) {
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = RegisterTypeLibrary();
+    } else {
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, false);
+        if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, false);
+    }
     return hr;
 }
 
+} // namespace
+
+STDAPI DllRegisterServer() {
+    return UpdateRegistry(true);
+}
+
 STDAPI DllUnregisterServer() {
-    SystemLocaleScope locale;
-    std::vector<RegistryReplacement> replacements;
-    std::wstring moduleScript;
-    HRESULT hr = ModuleReplacements(replacements);
-    if (SUCCEEDED(hr)) hr = ModuleScript(moduleScript);
-    if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, false);
-    if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
-    if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, false);
-    return hr;
+    return UpdateRegistry(false);
 }

@@ -19,8 +19,7 @@ using namespace narvo::test;
 namespace {
 
 const NarvoLibrary& Library() {
-    static NarvoLibrary library;
-    return library;
+    return SharedNarvoLibrary();
 }
 
 // A VARIANT that clears itself.

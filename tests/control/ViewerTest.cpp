@@ -25,8 +25,7 @@ using namespace narvo::test;
 namespace {
 
 const NarvoLibrary& Library() {
-    static NarvoLibrary library;
-    return library;
+    return SharedNarvoLibrary();
 }
 
 class ViewerTest : public ::testing::Test {

@@ -131,6 +131,11 @@ HRESULT NarvoLibrary::Create(REFIID iid, void** object, IUnknown* outer) const {
     return hr;
 }
 
+const NarvoLibrary& SharedNarvoLibrary() {
+    static NarvoLibrary library;
+    return library;
+}
+
 std::wstring GuidText(const GUID& guid) {
     wchar_t text[39] = {};
     StringFromGUID2(guid, text, 39);

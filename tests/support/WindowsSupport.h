@@ -50,6 +50,9 @@ private:
     HRESULT(STDAPICALLTYPE* canUnloadNow_)() = nullptr;
 };
 
+// One NarvoLibrary for the whole test program.
+const NarvoLibrary& SharedNarvoLibrary();
+
 // UTF-16 to UTF-8, for readable test messages.
 std::string Utf8(const std::wstring& text);
 
