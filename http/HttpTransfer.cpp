@@ -31,7 +31,7 @@ int OpenRequest(platform::HttpSession& session, const char* server, std::uint16_
     if (!session.Open(kUserAgent)) return XFER_ERR_OPEN;
     if (!session.Connect(server, port)) return XFER_ERR_CONNECT;
     if (!session.OpenRequest(verb, object, (option & kOptionSecure) != 0)) return XFER_ERR_REQUEST;
-    if (header) session.AddHeaders(header);
+    if (header && *header) session.AddHeaders(header);
     return XFER_OK;
 }
 
