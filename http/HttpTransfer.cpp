@@ -19,7 +19,7 @@ namespace {
 
 // Body pieces move through a buffer of this size in both directions.
 constexpr std::uint32_t kPieceSize = 8192;
-// The destination is written through a larger stdio buffer: fewer, larger writes.
+// Files are read and written through a larger stdio buffer: fewer, larger system calls.
 constexpr std::size_t kFileBufferSize = 256 * 1024;
 // Longer paths have no folder part (and no platform call takes them).
 constexpr std::size_t kMaxDestinationPath = 4096;
@@ -73,6 +73,8 @@ bool SendFileContent(platform::HttpSession& session, const FormPart& part, std::
                      std::uint64_t& sent, ProgressFn progress, void* context) {
     FilePtr file(std::fopen(part.value.c_str(), "rb"));
     if (!file) return false;
+    std::vector<char> fileBuffer(kFileBufferSize);
+    std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());
     char piece[kPieceSize];
     std::uint64_t remaining = std::uint64_t(part.size);
     while (remaining > 0) {
