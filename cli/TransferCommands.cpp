@@ -90,6 +90,19 @@ bool ParseCommandUrl(const char* command, const std::string& text, HttpUrl& url)
     return false;
 }
 
+// Runs one transfer under the progress bar and reports its result the tool's way.
+template <typename Transfer>
+int RunTransfer(const char* command, const Args& args, const HttpUrl& url, Transfer transfer) {
+    const std::string headers = HeaderText(args);
+    int result;
+    {
+        ProgressBar bar(command);
+        result = transfer(headers.empty() ? nullptr : headers.c_str(), bar.Callback(),
+                          url.secure ? kOptionSecure : 0, bar.Context());
+    }
+    return result == XFER_OK ? 0 : Failure(command, result);
+}
+
 } // namespace
 
 bool ParseHttpUrl(std::string_view url, HttpUrl& parsed, std::string& error) {
@@ -165,16 +178,12 @@ int Download(const Args& args) {
                                  .string();
     if (ec) return Failure("download", XFER_ERR_LOCAL_FILE);
     if (const int result = CreateDownloadFolder(dest.c_str())) return Failure("download", result);
-
-    const std::string headers = HeaderText(args);
-    int result;
-    {
-        ProgressBar bar("download");
-        result = HttpGetToFile(url.host.c_str(), url.port, url.object.c_str(),
-                               headers.empty() ? nullptr : headers.c_str(), dest.c_str(),
-                               bar.Callback(), url.secure ? kOptionSecure : 0, bar.Context());
-    }
-    return result == XFER_OK ? 0 : Failure("download", result);
+    return RunTransfer(
+        "download", args, url,
+        [&](const char* headers, ProgressFn progress, std::uint32_t option, void* context) {
+            return HttpGetToFile(url.host.c_str(), url.port, url.object.c_str(), headers,
+                                 dest.c_str(), progress, option, context);
+        });
 }
 
 int Upload(const Args& args) {
@@ -185,16 +194,12 @@ int Upload(const Args& args) {
     std::uint64_t size = 0;
     if (!platform::FileSize(file.c_str(), size))
         std::fprintf(stderr, "narvo: upload: %s: cannot open the file\n", file.c_str());
-
-    const std::string headers = HeaderText(args);
-    int result;
-    {
-        ProgressBar bar("upload");
-        result = HttpPostFile(url.host.c_str(), url.port, url.object.c_str(),
-                              headers.empty() ? nullptr : headers.c_str(), file.c_str(),
-                              bar.Callback(), url.secure ? kOptionSecure : 0, bar.Context());
-    }
-    return result == XFER_OK ? 0 : Failure("upload", result);
+    return RunTransfer(
+        "upload", args, url,
+        [&](const char* headers, ProgressFn progress, std::uint32_t option, void* context) {
+            return HttpPostFile(url.host.c_str(), url.port, url.object.c_str(), headers,
+                                file.c_str(), progress, option, context);
+        });
 }
 
 } // namespace narvo::cli

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <ctime>
 #include <limits>
 #include <memory>
 #include <string>
@@ -39,6 +40,21 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
+
+// A new file beside path, named path with a short unique suffix, open for writing; its name goes
+// to created. Null when none can be made there.
+std::FILE* CreateSiblingFile(const char* path, std::string& created) {
+    static std::uint32_t counter = std::uint32_t(std::time(nullptr)) * 2654435761u;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char suffix[16];
+        std::snprintf(suffix, sizeof suffix, ".~%06x", unsigned(counter++ * 40503u) & 0xFFFFFFu);
+        created = std::string(path) + suffix;
+        bool exists = false;
+        if (std::FILE* file = platform::CreateNewFile(created.c_str(), exists)) return file;
+        if (!exists) break;
+    }
+    return nullptr;
+}
 
 // Reads the body into file. XFER_OK at its end, XFER_ERR_INCOMPLETE when a read fails,
 // XFER_ERR_FILE_WRITE when the file takes fewer bytes than were read.
@@ -135,7 +151,7 @@ int detail::HttpGetToFile(platform::HttpSession& session, const char* server, st
     // complete: a failed transfer never costs the file that was there.
     if (!destPath || platform::IsFolder(destPath)) return XFER_ERR_LOCAL_FILE;
     std::string partPath;
-    FilePtr file(platform::CreateSiblingFile(destPath, partPath));
+    FilePtr file(CreateSiblingFile(destPath, partPath));
     if (!file) return XFER_ERR_LOCAL_FILE;
     std::vector<char> fileBuffer(kFileBufferSize);
     std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());

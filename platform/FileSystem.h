@@ -45,9 +45,9 @@ bool RemoveFile(const char* path);
 // only would open it; false when it cannot be opened that way or is not a file.
 bool FileSize(const char* path, std::uint64_t& size);
 
-// Creates a new, empty file whose name is path followed by a short unique suffix, in the same
-// folder, and returns it open for writing ("wb") with its name in created; null on failure.
-std::FILE* CreateSiblingFile(const char* path, std::string& created);
+// Creates the file at path, which must not exist yet, and returns it open for writing ("wb");
+// null on failure, with exists telling whether something was already there.
+std::FILE* CreateNewFile(const char* path, bool& exists);
 
 // Puts the file from in the place of to in one step, replacing a file there, so that no reader
 // ever sees a mix of both. False, with both left as they were, when to is a folder or a read-only

@@ -1,6 +1,7 @@
 #include "platform/FileSystem.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -83,30 +84,20 @@ bool FileSize(const char* path, std::uint64_t& size) {
     return ok;
 }
 
-std::FILE* CreateSiblingFile(const char* path, std::string& created) {
+std::FILE* CreateNewFile(const char* path, bool& exists) {
+    exists = false;
     if (!path || !*path) return nullptr;
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        const unsigned mix =
-            unsigned(getpid()) * 2654435761u ^ unsigned(std::time(nullptr)) ^ counter++ * 40503u;
-        std::snprintf(suffix, sizeof suffix, ".~%06x", mix & 0xFFFFFF);
-        std::string name = std::string(path) + suffix;
-        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            if (errno == EEXIST) continue;
-            return nullptr;
-        }
-        std::FILE* file = fdopen(fd, "wb");
-        if (!file) {
-            close(fd);
-            unlink(name.c_str());
-            return nullptr;
-        }
-        created = std::move(name);
-        return file;
+    const int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        exists = errno == EEXIST;
+        return nullptr;
     }
-    return nullptr;
+    std::FILE* file = fdopen(fd, "wb");
+    if (!file) {
+        close(fd);
+        unlink(path);
+    }
+    return file;
 }
 
 bool MoveFileOver(const char* from, const char* to) {

@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <cstdio>
 #include <fcntl.h>
 #include <io.h>
 
@@ -56,36 +57,24 @@ bool FileSize(const char* path, std::uint64_t& size) {
     return ok;
 }
 
-std::FILE* CreateSiblingFile(const char* path, std::string& created) {
+std::FILE* CreateNewFile(const char* path, bool& exists) {
+    exists = false;
     if (!path || !*path) return nullptr;
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        char suffix[16];
-        const unsigned mix = unsigned(GetCurrentProcessId()) * 2654435761u ^
-                             unsigned(GetTickCount()) ^ counter++ * 40503u;
-        std::snprintf(suffix, sizeof suffix, ".~%06x", mix & 0xFFFFFF);
-        std::string name = std::string(path) + suffix;
-        HANDLE handle = CreateFileA(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (handle == INVALID_HANDLE_VALUE) {
-            const DWORD error = GetLastError();
-            if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) continue;
-            return nullptr;
-        }
-        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
-        std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
-        if (!file) {
-            if (fd < 0)
-                CloseHandle(handle);
-            else
-                _close(fd);
-            DeleteFileA(name.c_str());
-            return nullptr;
-        }
-        created = std::move(name);
-        return file;
+    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD error = GetLastError();
+        exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+        return nullptr;
     }
-    return nullptr;
+    const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
+    if (!file) {
+        if (fd < 0) CloseHandle(handle);
+        else _close(fd);
+        DeleteFileA(path);
+    }
+    return file;
 }
 
 bool MoveFileOver(const char* from, const char* to) {
