@@ -11,35 +11,38 @@ bool IsZipFormat(std::string_view format) {
            (format[1] == 'I' || format[1] == 'i') && (format[2] == 'P' || format[2] == 'p');
 }
 
-int CArchiveListing::LoadListing(const char* path) {
+int ForEachArchiveRow(const char* path, const ArchiveRowVisitor& visit) {
     ZipReader reader(path);
-    Clear();
-    if (!reader.Handle()) {
-        if (!reader.IsEmptyArchive()) return UNZ_BADZIPFILE;
-        archivePath_ = path;
-        return UNZ_OK;
-    }
+    if (!reader.Handle()) return reader.IsEmptyArchive() ? UNZ_OK : UNZ_BADZIPFILE;
 
     unz_global_info64 global;
     int result = unzGetGlobalInfo64(reader.Handle(), &global);
-    std::vector<ArchiveRow> rows;
-    if (result == UNZ_OK) {
-        // The count comes from the file: a forged one must not demand memory up front.
-        rows.reserve(std::size_t(std::min<ZPOS64_T>(global.number_entry, 1u << 20)));
-        unz_file_info64 info;
-        std::string name;
-        for (ZPOS64_T j = 0; j < global.number_entry; ++j) {
-            result = ReadCurrentEntryInfo(reader.Handle(), info, name);
+    if (result != UNZ_OK) return result;
+    unz_file_info64 info;
+    ArchiveRow row;
+    for (ZPOS64_T j = 0; j < global.number_entry; ++j) {
+        result = ReadCurrentEntryInfo(reader.Handle(), info, row.name);
+        if (result != UNZ_OK) break;
+        row.modTime = std::uint32_t(info.dosDate);
+        row.crc = std::uint32_t(info.crc);
+        row.size = info.uncompressed_size;
+        visit(row, global.number_entry);
+        if (j + 1 < global.number_entry) {
+            result = unzGoToNextFile(reader.Handle());
             if (result != UNZ_OK) break;
-            rows.push_back(ArchiveRow{name, std::uint32_t(info.dosDate), std::uint32_t(info.crc),
-                                      info.uncompressed_size});
-            if (j + 1 < global.number_entry) {
-                result = unzGoToNextFile(reader.Handle());
-                if (result != UNZ_OK) break;
-            }
         }
     }
-    reader.Close();
+    return result;
+}
+
+int CArchiveListing::LoadListing(const char* path) {
+    Clear();
+    std::vector<ArchiveRow> rows;
+    const int result = ForEachArchiveRow(path, [&](const ArchiveRow& row, std::uint64_t count) {
+        // The count comes from the file: a forged one must not demand memory up front.
+        if (rows.empty()) rows.reserve(std::size_t(std::min<std::uint64_t>(count, 1u << 20)));
+        rows.push_back(row);
+    });
     if (result != UNZ_OK) return result;
     rows_ = std::move(rows);
     archivePath_ = path;

@@ -1,6 +1,7 @@
 #pragma once
 // The archive listing the control shows: one row per entry, the exclusion filter, the size text.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,6 +21,15 @@ struct ArchiveRow {
     std::uint32_t crc = 0;     // CRC-32 stored in the central directory
     std::uint64_t size = 0;    // uncompressed size in bytes
 };
+
+// Called once per entry in directory order with the entry's row (valid during the call) and the
+// entry count the archive declares.
+using ArchiveRowVisitor = std::function<void(const ArchiveRow& row, std::uint64_t entryCount)>;
+
+// Reads the archive's central directory as LoadListing does, handing each row to visit instead of
+// keeping it. Returns 0 or the unzip code (-103 when the file cannot be opened as a ZIP archive);
+// after a failure the rows visited so far were read before it.
+int ForEachArchiveRow(const char* path, const ArchiveRowVisitor& visit);
 
 class CArchiveListing {
 public:

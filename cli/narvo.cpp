@@ -46,27 +46,19 @@ int List(const Args& args) {
     std::optional<CExcludeFilter> filter;
     if (auto text = args.Option("--exclude")) filter.emplace(*text);
 
-    CArchiveListing listing;
-    const int result = listing.LoadListing(args.positional[0].c_str());
-    if (result != 0) return Failure("list", result);
-
-    // Lines go out in large blocks: one locked stdio call per line adds up over 100,000 entries.
-    constexpr std::size_t kBlock = 1 << 16;
+    // The rows the listing would keep go straight into the output text (no row is stored), which
+    // is printed only when the whole directory was read, as a loaded listing would be.
     std::string text;
-    text.reserve(kBlock);
-    bool written = true;
-    for (const ArchiveRow& row : listing.rows()) {
-        if (!IsRowListed(row.name, filter ? &*filter : nullptr)) continue;
-        text += row.name;
-        text += '\t';
-        text += FormatSizeText(row.size);
-        text += '\n';
-        if (text.size() >= kBlock) {
-            written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && written;
-            text.clear();
-        }
-    }
-    written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size() && written;
+    const int result =
+        ForEachArchiveRow(args.positional[0].c_str(), [&](const ArchiveRow& row, std::uint64_t) {
+            if (!IsRowListed(row.name, filter ? &*filter : nullptr)) return;
+            text += row.name;
+            text += '\t';
+            text += FormatSizeText(row.size);
+            text += '\n';
+        });
+    if (result != 0) return Failure("list", result);
+    const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     return std::fflush(stdout) == 0 && written ? 0 : 1;
 }
 

@@ -66,6 +66,15 @@ printf 'not a zip' >text.zip
 run list text.zip
 expect_status 1 "list of a text file"
 grep -q -- '-103' stderr.txt || fail "list of a text file: $(cat stderr.txt)"
+# A directory record damaged part-way: nothing listed, not even the rows read before it.
+python3 -c "
+d = bytearray(open('a.zip', 'rb').read())
+at = d.find(b'PK\x01\x02', d.find(b'PK\x01\x02') + 1)
+d[at:at + 4] = b'XXXX'
+open('damaged.zip', 'wb').write(d)"
+run list damaged.zip
+expect_status 1 "list of a damaged directory"
+[ ! -s stdout.txt ] || fail "list of a damaged directory printed rows: $(cat stdout.txt)"
 
 # --- extract-all: the same files as unzip -j, a trailing separator added, unchanged ones kept ---
 mkdir out ref
