@@ -143,8 +143,8 @@ LRESULT CViewer::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     switch (msg) {
     case WM_DESTROY:
         if (progressBox_.HasWindow()) progressBox_.DestroyBox();
-        // The list view goes with this window and takes its image list along.
-        if (listView_) fileTypeCache_.ImageListDestroyed();
+        // The list view goes with this window; the cache keeps the image list for the next one.
+        fileTypeCache_.ReleaseFrom(listView_);
         listView_ = nullptr;
         return 0;
     case WM_CREATE:
@@ -160,7 +160,8 @@ LRESULT CViewer::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     const LRESULT result = StandardMessage(msg, wParam, lParam, handled);
     if (handled) return result;
-    if (msg == WM_NOTIFY && reinterpret_cast<const NMHDR*>(lParam)->code == UINT(NM_DBLCLK)) {
+    if (msg == WM_NOTIFY && lParam &&
+        reinterpret_cast<const NMHDR*>(lParam)->code == UINT(NM_DBLCLK)) {
         OnListDoubleClick();
         return 0;
     }
@@ -197,10 +198,6 @@ LRESULT CViewer::OnCreate() {
         SendMessageA(listView_, LVM_SETIMAGELIST, LVSIL_SMALL,
                      reinterpret_cast<LPARAM>(fileTypeCache_.CreateImageList()));
     return 0;
-}
-
-void CViewer::OnListDoubleClick() {
-    // Opening the selected entry belongs to the archive view; nothing to open before it.
 }
 
 STDMETHODIMP CViewer::SetObjectRects(LPCRECT lprcPosRect, LPCRECT lprcClipRect) {
@@ -319,16 +316,6 @@ STDMETHODIMP CViewer::HttpDownload(BSTR, BSTR, LONG, BSTR, BSTR, BSTR, LONG* err
 STDMETHODIMP CViewer::HttpUploadSimple(BSTR, BSTR, LONG, BSTR, BSTR, BSTR, LONG* errCode) {
     if (errCode) *errCode = 0;
     return NotAvailable(L"HttpUploadSimple is not available in this build");
-}
-
-STDMETHODIMP CViewer::ViewArchive(BSTR, BSTR, LONG, LONG* ret) {
-    if (ret) *ret = 0;
-    return NotAvailable(L"ViewArchive is not available in this build");
-}
-
-STDMETHODIMP CViewer::SelectFile(BSTR, BSTR, BSTR, BSTR* fileName) {
-    if (fileName) *fileName = nullptr;
-    return NotAvailable(L"SelectFile is not available in this build");
 }
 
 // ---- safety, error information, class information ----

@@ -102,7 +102,11 @@ private:
     void* FindInterface(REFIID riid);
     LRESULT OnCreate();
     std::string LoadHeader(UINT id) const;
+    // The archive view (ViewerArchive.cpp): the listing's rows into the list, opening the
+    // selected row, and the warning box that tells the user when either fails.
+    void FillArchiveList();
     void OnListDoubleClick();
+    void ShowWarning(const wchar_t* text) const;
 
     CInner inner_{*this};
     IUnknown* outer_;

@@ -14,7 +14,13 @@
 #include <vector>
 
 #include "control/ComPtr.h"
+#include "host/HostSupport.h"
+#include "host/ListProbe.h"
+#include "host/ModalWatch.h"
 
+using host::PumpMessages;
+using host::Utf8;
+using host::WriteLine;
 using narvo::ComPtr;
 
 namespace {
@@ -42,27 +48,6 @@ constexpr int kExitScriptError = 1;
 constexpr int kExitUsage = 2;
 constexpr int kExitNoControl = 3;
 
-std::string Utf8(const wchar_t* text, size_t length) {
-    const int size =
-        WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text, int(length), result.data(), size, nullptr, nullptr);
-    return result;
-}
-
-std::string Utf8(const std::wstring& text) {
-    return Utf8(text.data(), text.size());
-}
-
-// Lines go straight to the standard handles, UTF-8, unbuffered: a test reading them sees each at
-// once.
-void WriteLine(DWORD handle, const std::string& line) {
-    const std::string text = line + "\n";
-    DWORD written = 0;
-    WriteFile(GetStdHandle(handle), text.data(), DWORD(text.size()), &written, nullptr);
-}
-
 void Fail(const std::string& message) {
     WriteLine(STD_ERROR_HANDLE, "narvo-host: " + message);
 }
@@ -71,21 +56,6 @@ std::string Hex(HRESULT hr) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
     return text;
-}
-
-// Keeps the user interface alive: dispatches whatever is pending, for at least ms milliseconds.
-void PumpMessages(DWORD ms) {
-    const ULONGLONG end = GetTickCount64() + ms;
-    for (;;) {
-        MSG msg;
-        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageW(&msg);
-        }
-        const ULONGLONG now = GetTickCount64();
-        if (now >= end) return;
-        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
-    }
 }
 
 bool ReadScript(const std::wstring& path, std::wstring& code);
@@ -169,6 +139,19 @@ enum HostMember : DISPID {
     kScreenshot,
     kFocus,
     kReadText,
+    kListRowCount,
+    kListCell,
+    kListImage,
+    kListSelection,
+    kImageList,
+    kDoubleClickRow,
+    kMessageBoxCount,
+    kLastMessageBox,
+    kAnswerFileDialog,
+    kFileDialogCount,
+    kLastFileDialog,
+    kFindWindow,
+    kEndProcess,
 };
 
 struct HostName {
@@ -192,6 +175,19 @@ constexpr HostName kHostNames[] = {
     {L"screenshot", kScreenshot, 1},
     {L"focus", kFocus, 0},
     {L"readText", kReadText, 1},
+    {L"listRowCount", kListRowCount, 0},
+    {L"listCell", kListCell, 2},
+    {L"listImage", kListImage, 1},
+    {L"listSelection", kListSelection, 0},
+    {L"imageList", kImageList, 1},
+    {L"doubleClickRow", kDoubleClickRow, 1},
+    {L"messageBoxCount", kMessageBoxCount, 0},
+    {L"lastMessageBox", kLastMessageBox, 1},
+    {L"answerFileDialog", kAnswerFileDialog, 1},
+    {L"fileDialogCount", kFileDialogCount, 0},
+    {L"lastFileDialog", kLastFileDialog, 1},
+    {L"findWindow", kFindWindow, 2},
+    {L"endProcess", kEndProcess, 1},
 };
 
 // The container: its frame window, the AtlAxWin site holding the control, the script engine.
@@ -215,6 +211,7 @@ public:
     bool Screenshot(const std::wstring& path) const;
     bool FocusControl(std::wstring& focusedClass);
     bool ReadText(const std::wstring& path, std::wstring& text) const;
+    HWND ListWindow() const;
 
     // IUnknown: the container lives on main's stack.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -259,7 +256,6 @@ private:
     bool CreateWindows();
     void PlaceLog();
     HWND ControlWindow() const;
-    HWND ListWindow() const;
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
     std::wstring scriptName_;
@@ -284,6 +280,73 @@ STDMETHODIMP CHostObject::GetIDsOfNames(REFIID, LPOLESTR* names, UINT count, LCI
         if (ids[i] == DISPID_UNKNOWN) return DISP_E_UNKNOWNNAME;
     }
     return S_OK;
+}
+
+// A member's answer: a string or a number, or null when there is none.
+void SetText(VARIANT* result, bool found, const std::wstring& text) {
+    V_VT(result) = found ? VT_BSTR : VT_NULL;
+    if (found) V_BSTR(result) = SysAllocStringLen(text.data(), UINT(text.size()));
+}
+
+void SetNumber(VARIANT* result, bool found, long number) {
+    V_VT(result) = found ? VT_I4 : VT_NULL;
+    if (found) V_I4(result) = number;
+}
+
+// The process of a visible top-level window of another process whose title holds text.
+struct WindowSearch {
+    std::wstring text;
+    DWORD pid = 0;
+    std::wstring title;
+};
+
+BOOL CALLBACK MatchWindow(HWND window, LPARAM searchAddress) {
+    auto& search = *reinterpret_cast<WindowSearch*>(searchAddress);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    wchar_t title[512] = {};
+    if (pid == GetCurrentProcessId() || !IsWindowVisible(window) ||
+        !GetWindowTextW(window, title, 512) || !wcsstr(title, search.text.c_str()))
+        return TRUE;
+    search.pid = pid;
+    search.title = title;
+    return FALSE;
+}
+
+WindowSearch FindWindowOfOtherProcess(const std::wstring& text, DWORD timeoutMs) {
+    const ULONGLONG end = GetTickCount64() + timeoutMs;
+    WindowSearch search;
+    search.text = text;
+    for (;;) {
+        EnumWindows(MatchWindow, reinterpret_cast<LPARAM>(&search));
+        if (search.pid || GetTickCount64() >= end) return search;
+        PumpMessages(50);
+    }
+}
+
+BOOL CALLBACK CloseWindowOf(HWND window, LPARAM pid) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == DWORD(pid) && IsWindowVisible(window)) PostMessageW(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+// Asks the process's windows to close, as a person would, so that it leaves nothing behind
+// (the file manager answers later requests through a registration of its own); a process that
+// is still there after a while is terminated.
+bool EndProcess(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid);
+    if (!process) return false;
+    EnumWindows(CloseWindowOf, LPARAM(pid));
+    bool ended = false;
+    for (int waited = 0; !ended && waited < 5000; waited += 50) {
+        PumpMessages(0);
+        ended = WaitForSingleObject(process, 50) == WAIT_OBJECT_0;
+    }
+    if (!ended)
+        ended = TerminateProcess(process, 1) && WaitForSingleObject(process, 5000) == WAIT_OBJECT_0;
+    CloseHandle(process);
+    return ended;
 }
 
 STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params,
@@ -404,6 +467,70 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         }
         break;
     }
+    case kListRowCount:
+        SetNumber(result, container_.ListWindow(), host::ListRowCount(container_.ListWindow()));
+        break;
+    case kListCell: {
+        if (FAILED(hr = argument(0, VT_I4, a)) || FAILED(hr = argument(1, VT_I4, b))) break;
+        std::wstring text;
+        const bool found = host::ListCell(container_.ListWindow(), V_I4(&a), V_I4(&b), text);
+        SetText(result, found, text);
+        break;
+    }
+    case kListImage: {
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        int image = 0;
+        const bool found = host::ListImage(container_.ListWindow(), V_I4(&a), image);
+        SetNumber(result, found, image);
+        break;
+    }
+    case kListSelection:
+        SetNumber(result, container_.ListWindow(), host::ListSelection(container_.ListWindow()));
+        break;
+    case kImageList: {
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        long value = 0;
+        const bool found = host::ImageListInfo(container_.ListWindow(), V_BSTR(&a), value);
+        SetNumber(result, found, value);
+        break;
+    }
+    case kDoubleClickRow:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) =
+            host::DoubleClickRow(container_.ListWindow(), V_I4(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    case kMessageBoxCount:
+        SetNumber(result, true, host::MessageBoxCount());
+        break;
+    case kFileDialogCount:
+        SetNumber(result, true, host::FileDialogCount());
+        break;
+    case kLastMessageBox:
+    case kLastFileDialog: {
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        std::wstring value;
+        const bool found = id == kLastMessageBox ? host::LastMessageBox(V_BSTR(&a), value)
+                                                 : host::LastFileDialog(V_BSTR(&a), value);
+        SetText(result, found, value);
+        break;
+    }
+    case kAnswerFileDialog:
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        host::AnswerFileDialog(V_BSTR(&a));
+        break;
+    case kFindWindow: {
+        if (FAILED(hr = argument(0, VT_BSTR, a)) || FAILED(hr = argument(1, VT_I4, b))) break;
+        const WindowSearch found =
+            FindWindowOfOtherProcess(V_BSTR(&a), V_I4(&b) > 0 ? DWORD(V_I4(&b)) : 0);
+        SetText(result, found.pid != 0, std::to_wstring(found.pid) + L" " + found.title);
+        break;
+    }
+    case kEndProcess:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = EndProcess(DWORD(V_I4(&a))) ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
     default:
         hr = DISP_E_MEMBERNOTFOUND;
     }
@@ -508,8 +635,10 @@ int CContainer::Run(const std::wstring& code) {
         return kExitScriptError;
     }
     EXCEPINFO exception{};
+    host::InstallModalWatch();
     hr = parser->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
                                  SCRIPTTEXT_ISVISIBLE, nullptr, &exception);
+    host::UninstallModalWatch();
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);
     SysFreeString(exception.bstrHelpFile);

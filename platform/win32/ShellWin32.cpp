@@ -7,7 +7,9 @@ namespace narvo::platform {
 
 namespace {
 // ShellExecuteA and FindExecutableA report success as a value above 32.
-bool Succeeded(HINSTANCE result) { return reinterpret_cast<INT_PTR>(result) > 32; }
+bool Succeeded(HINSTANCE result) {
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
 } // namespace
 
 void RunExecutable(const char* path) {
@@ -15,6 +17,11 @@ void RunExecutable(const char* path) {
 }
 
 bool FindAssociatedProgram(const char* path, std::string& program) {
+    // Not every FindExecutableA fails for a missing file (Wine's finds the type's program all the
+    // same); a file that is not there has no program to open it.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
+        return false;
     char found[1024] = "";
     if (!Succeeded(FindExecutableA(path, nullptr, found))) return false;
     program = found;

@@ -222,18 +222,20 @@ TEST_F(DispatchTest, CrcReachesScriptsAsSignedBits) {
 }
 
 TEST_F(DispatchTest, FailingMemberFillsTheExceptionInformation) {
-    Var format(L"ZIP"), file(L"x.zip"), option(LONG(0)), result;
+    Var caption(L"c"), server(L"127.0.0.1"), port(LONG(1)), url(L"/"), header(L""), file(L"x"),
+        result;
     EXCEPINFO exception{};
     exception.wCode = 7;
     // A member still to come fails plainly, with a description.
-    ASSERT_EQ(
-        Call(3, DISPATCH_METHOD, {&format, &file, &option}, &result, nullptr, false, &exception),
-        E_NOTIMPL);
+    ASSERT_EQ(Call(6, DISPATCH_METHOD, {&caption, &server, &port, &url, &header, &file}, &result,
+                   nullptr, false, &exception),
+              E_NOTIMPL);
     EXPECT_EQ(exception.scode, E_NOTIMPL);
     EXPECT_EQ(exception.wCode, 7); // left as it was
     EXPECT_EQ(exception.pfnDeferredFillIn, nullptr);
     ASSERT_NE(exception.bstrDescription, nullptr);
-    EXPECT_NE(std::wstring(exception.bstrDescription).find(L"ViewArchive"), std::wstring::npos);
+    EXPECT_NE(std::wstring(exception.bstrDescription).find(L"HttpUploadSimple"),
+              std::wstring::npos);
     EXPECT_STREQ(exception.bstrSource, L"Narvo.Viewer");
     SysFreeString(exception.bstrSource);
     SysFreeString(exception.bstrDescription);

@@ -72,9 +72,4 @@ group("extract all", function () {
     check("missing archive", v.ExtractAll("ZIP", dir + "missing.zip", dir + "out\\", 0), -102);
 });
 
-group("members still to come", function () {
-    check("ViewArchive", errorOf(function () { v.ViewArchive("ZIP", dir + "docs.zip", 0); }),
-          "80004001");
-});
-
 finish();

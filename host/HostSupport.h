@@ -1,0 +1,44 @@
+#pragma once
+// What the container's parts share: UTF-8 output lines and a message pump.
+#include <windows.h>
+
+#include <string>
+
+namespace host {
+
+inline std::string Utf8(const wchar_t* text, size_t length) {
+    const int size =
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), nullptr, 0, nullptr, nullptr);
+    std::string result(size > 0 ? size : 0, '\0');
+    if (size > 0)
+        WideCharToMultiByte(CP_UTF8, 0, text, int(length), result.data(), size, nullptr, nullptr);
+    return result;
+}
+
+inline std::string Utf8(const std::wstring& text) {
+    return Utf8(text.data(), text.size());
+}
+
+// Unbuffered: a test reading the output sees each line at once.
+inline void WriteLine(DWORD handle, const std::string& line) {
+    const std::string text = line + "\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(handle), text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+// Keeps the user interface alive: dispatches whatever is pending, for at least ms milliseconds.
+inline void PumpMessages(DWORD ms) {
+    const ULONGLONG end = GetTickCount64() + ms;
+    for (;;) {
+        MSG msg;
+        while (PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageW(&msg);
+        }
+        const ULONGLONG now = GetTickCount64();
+        if (now >= end) return;
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
+    }
+}
+
+} // namespace host

@@ -1,0 +1,239 @@
+#include "host/ModalWatch.h"
+
+#include <commctrl.h>
+#include <dlgs.h>
+
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "host/HostSupport.h"
+
+namespace host {
+namespace {
+
+// The static control that holds a message box's text.
+constexpr int kMessageTextId = 0xFFFF;
+constexpr UINT kTickMs = 50;
+// An open-file dialog fills its file list after it shows: it is read once the list has held the
+// same rows for a while, or at the latest after kDialogWaitMs.
+constexpr ULONGLONG kDialogSettleMs = 300;
+constexpr ULONGLONG kDialogWaitMs = 3000;
+// A dialog still open this long after its answer refused it; it is cancelled.
+constexpr ULONGLONG kAnswerGraceMs = 1500;
+
+struct FileDialogRecord {
+    std::wstring title, filters, filterIndex, files, owner;
+};
+
+struct WatchedDialog {
+    ULONGLONG seen = 0;     // first tick that found it
+    ULONGLONG answered = 0; // when its answer was given; 0 before
+    int files = -1;         // rows of its file list at the last tick
+    ULONGLONG filesSince = 0;
+};
+
+UINT_PTR timer = 0;
+std::map<HWND, WatchedDialog> dialogs;
+std::vector<MessageBoxRecord> boxes;
+std::vector<FileDialogRecord> fileDialogs;
+std::optional<std::wstring> fileAnswer;
+
+std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    return window && GetClassNameW(window, name, 256) ? name : L"";
+}
+
+std::wstring TextOf(HWND window) {
+    const int length = window ? GetWindowTextLengthW(window) : 0;
+    std::wstring text(length + 1, L'\0');
+    if (length > 0)
+        text.resize(GetWindowTextW(window, text.data(), length + 1));
+    else
+        text.clear();
+    return text;
+}
+
+bool IsDialog(HWND window) {
+    return ClassOf(window) == L"#32770";
+}
+
+void Click(HWND dialog, int id) {
+    PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                 reinterpret_cast<LPARAM>(GetDlgItem(dialog, id)));
+}
+
+// The owner as the window manager keeps it: the top-level window of the one asked for.
+std::wstring OwnerOf(HWND window) {
+    return ClassOf(GetWindow(window, GW_OWNER));
+}
+
+void HandleMessageBox(HWND box) {
+    MessageBoxRecord record{TextOf(GetDlgItem(box, kMessageTextId)), TextOf(box), OwnerOf(box)};
+    WriteLine(STD_OUTPUT_HANDLE, "messagebox: " + Utf8(record.text));
+    boxes.push_back(std::move(record));
+    Click(box, IDOK);
+}
+
+std::wstring Join(const std::vector<std::wstring>& parts) {
+    std::wstring joined;
+    for (size_t i = 0; i < parts.size(); ++i)
+        joined += (i ? L"|" : L"") + parts[i];
+    return joined;
+}
+
+BOOL CALLBACK FindList(HWND child, LPARAM found) {
+    if (ClassOf(child) != WC_LISTVIEWW) return TRUE;
+    *reinterpret_cast<HWND*>(found) = child;
+    return FALSE;
+}
+
+HWND FileList(HWND dialog) {
+    HWND files = nullptr;
+    EnumChildWindows(dialog, FindList, reinterpret_cast<LPARAM>(&files));
+    return files;
+}
+
+int FileCount(HWND dialog) {
+    HWND files = FileList(dialog);
+    return files ? int(SendMessageW(files, LVM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
+// Whether the dialog's file list has settled (the same rows for a while), so it can be read.
+bool Settled(HWND dialog, WatchedDialog& watched, ULONGLONG now) {
+    const int files = FileCount(dialog);
+    if (files != watched.files) {
+        watched.files = files;
+        watched.filesSince = now;
+    }
+    return (files > 0 && now - watched.filesSince >= kDialogSettleMs) ||
+           now - watched.seen >= kDialogWaitMs;
+}
+
+void ReadFileDialog(HWND dialog) {
+    FileDialogRecord record;
+    record.title = TextOf(dialog);
+    record.owner = OwnerOf(dialog);
+    HWND types = GetDlgItem(dialog, cmb1);
+    std::vector<std::wstring> parts;
+    const int count = int(SendMessageW(types, CB_GETCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        const int length = int(SendMessageW(types, CB_GETLBTEXTLEN, WPARAM(i), 0));
+        std::wstring text(length > 0 ? length + 1 : 1, L'\0');
+        SendMessageW(types, CB_GETLBTEXT, WPARAM(i), reinterpret_cast<LPARAM>(text.data()));
+        text.resize(wcslen(text.c_str()));
+        parts.push_back(text);
+    }
+    record.filters = Join(parts);
+    record.filterIndex = std::to_wstring(int(SendMessageW(types, CB_GETCURSEL, 0, 0)));
+    HWND files = FileList(dialog);
+    parts.clear();
+    const int rows = files ? int(SendMessageW(files, LVM_GETITEMCOUNT, 0, 0)) : 0;
+    for (int i = 0; i < rows; ++i) {
+        wchar_t text[MAX_PATH] = {};
+        LVITEMW item{};
+        item.iSubItem = 0;
+        item.pszText = text;
+        item.cchTextMax = MAX_PATH;
+        SendMessageW(files, LVM_GETITEMTEXTW, WPARAM(i), reinterpret_cast<LPARAM>(&item));
+        parts.push_back(text);
+    }
+    record.files = Join(parts);
+    fileDialogs.push_back(std::move(record));
+}
+
+void AnswerDialog(HWND dialog) {
+    const std::wstring answer = fileAnswer.value_or(L"");
+    fileAnswer.reset();
+    if (answer.empty()) {
+        Click(dialog, IDCANCEL);
+        return;
+    }
+    HWND name = GetDlgItem(dialog, cmb13);
+    if (!name) name = GetDlgItem(dialog, edt1);
+    SetWindowTextW(name, answer.c_str());
+    Click(dialog, IDOK);
+}
+
+BOOL CALLBACK VisitWindow(HWND window, LPARAM now) {
+    if (!IsWindowVisible(window) || !IsDialog(window)) return TRUE;
+    WatchedDialog& watched = dialogs[window];
+    if (!watched.seen) watched.seen = ULONGLONG(now);
+    if (GetDlgItem(window, kMessageTextId)) {
+        if (!watched.answered) HandleMessageBox(window);
+        watched.answered = ULONGLONG(now);
+    } else if (GetDlgItem(window, cmb1)) {
+        if (!watched.answered && Settled(window, watched, ULONGLONG(now))) {
+            ReadFileDialog(window);
+            AnswerDialog(window);
+            watched.answered = ULONGLONG(now);
+        } else if (watched.answered && ULONGLONG(now) - watched.answered >= kAnswerGraceMs) {
+            Click(window, IDCANCEL);
+            watched.answered = ULONGLONG(now);
+        }
+    }
+    return TRUE;
+}
+
+void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+    // Forget windows that are gone, so a reused handle counts as a new window.
+    for (auto it = dialogs.begin(); it != dialogs.end();)
+        it = IsWindow(it->first) ? std::next(it) : dialogs.erase(it);
+    EnumThreadWindows(GetCurrentThreadId(), VisitWindow, LPARAM(GetTickCount64()));
+}
+
+bool Field(const std::wstring& field,
+           std::initializer_list<std::pair<const wchar_t*, const std::wstring*>> fields,
+           std::wstring& value) {
+    for (const auto& [name, text] : fields)
+        if (_wcsicmp(field.c_str(), name) == 0) {
+            value = *text;
+            return true;
+        }
+    return false;
+}
+
+} // namespace
+
+void InstallModalWatch() {
+    timer = SetTimer(nullptr, 0, kTickMs, Tick);
+}
+
+void UninstallModalWatch() {
+    if (timer) KillTimer(nullptr, timer);
+    timer = 0;
+}
+
+int MessageBoxCount() {
+    return int(boxes.size());
+}
+
+bool LastMessageBox(const std::wstring& field, std::wstring& value) {
+    if (boxes.empty()) return false;
+    const MessageBoxRecord& last = boxes.back();
+    return Field(field,
+                 {{L"text", &last.text}, {L"caption", &last.caption}, {L"owner", &last.owner}},
+                 value);
+}
+
+void AnswerFileDialog(const std::wstring& path) {
+    fileAnswer = path;
+}
+
+int FileDialogCount() {
+    return int(fileDialogs.size());
+}
+
+bool LastFileDialog(const std::wstring& field, std::wstring& value) {
+    if (fileDialogs.empty()) return false;
+    const FileDialogRecord& last = fileDialogs.back();
+    return Field(field,
+                 {{L"title", &last.title},
+                  {L"filters", &last.filters},
+                  {L"filterIndex", &last.filterIndex},
+                  {L"files", &last.files},
+                  {L"owner", &last.owner}},
+                 value);
+}
+
+} // namespace host
