@@ -23,19 +23,6 @@ constexpr int kColumnMargin = 20;
 // The type library is registered under its own locale.
 constexpr LCID kLibraryLocale = 0x0409;
 
-// Members whose work joins the control later answer plainly that they are not there yet.
-HRESULT NotAvailable(const wchar_t* description) {
-    ComPtr<ICreateErrorInfo> create;
-    if (SUCCEEDED(CreateErrorInfo(create.Put()))) {
-        create->SetGUID(IID_IViewer);
-        create->SetSource(const_cast<LPOLESTR>(L"Narvo.Viewer"));
-        create->SetDescription(const_cast<LPOLESTR>(description));
-        ComPtr<IErrorInfo> info;
-        if (SUCCEEDED(create.As(info))) SetErrorInfo(0, info.Get());
-    }
-    return E_NOTIMPL;
-}
-
 void InsertColumn(HWND list, int index, const std::string& header, int format, int width) {
     LVCOLUMNA column{};
     column.mask = LVCF_FMT | LVCF_WIDTH | LVCF_TEXT;
@@ -306,16 +293,6 @@ STDMETHODIMP CViewer::GetCRC32(BSTR fileName, ULONG* ret) {
     if (!ret) return E_POINTER;
     *ret = FileCrc32(NarrowFromScript(fileName).c_str());
     return S_OK;
-}
-
-STDMETHODIMP CViewer::HttpDownload(BSTR, BSTR, LONG, BSTR, BSTR, BSTR, LONG* errCode) {
-    if (errCode) *errCode = 0;
-    return NotAvailable(L"HttpDownload is not available in this build");
-}
-
-STDMETHODIMP CViewer::HttpUploadSimple(BSTR, BSTR, LONG, BSTR, BSTR, BSTR, LONG* errCode) {
-    if (errCode) *errCode = 0;
-    return NotAvailable(L"HttpUploadSimple is not available in this build");
 }
 
 // ---- safety, error information, class information ----

@@ -107,6 +107,8 @@ private:
     void FillArchiveList();
     void OnListDoubleClick();
     void ShowWarning(const wchar_t* text) const;
+    // Opens the progress box for a transfer, unless one is open already (ViewerTransfer.cpp).
+    void ShowProgressBox(BSTR caption);
 
     CInner inner_{*this};
     IUnknown* outer_;

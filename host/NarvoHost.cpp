@@ -10,6 +10,7 @@
 #include <shlwapi.h>
 
 #include <cstdio>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,11 @@ constexpr int kExitNoControl = 3;
 
 void Fail(const std::string& message) {
     WriteLine(STD_ERROR_HANDLE, "narvo-host: " + message);
+}
+
+std::wstring RectText(const RECT& r) {
+    return std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+           std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
 }
 
 std::string Hex(HRESULT hr) {
@@ -152,6 +158,12 @@ enum HostMember : DISPID {
     kLastFileDialog,
     kFindWindow,
     kEndProcess,
+    kAfter,
+    kProgressBox,
+    kWorkArea,
+    kScreenshotScreen,
+    kPostQuit,
+    kTakeQuit,
 };
 
 struct HostName {
@@ -188,6 +200,12 @@ constexpr HostName kHostNames[] = {
     {L"lastFileDialog", kLastFileDialog, 1},
     {L"findWindow", kFindWindow, 2},
     {L"endProcess", kEndProcess, 1},
+    {L"after", kAfter, 2},
+    {L"progressBox", kProgressBox, 1},
+    {L"workArea", kWorkArea, 0},
+    {L"screenshotScreen", kScreenshotScreen, 1},
+    {L"postQuit", kPostQuit, 1},
+    {L"takeQuit", kTakeQuit, 0},
 };
 
 // The container: its frame window, the AtlAxWin site holding the control, the script engine.
@@ -212,6 +230,10 @@ public:
     bool FocusControl(std::wstring& focusedClass);
     bool ReadText(const std::wstring& path, std::wstring& text) const;
     HWND ListWindow() const;
+    void After(int ms, IDispatch* callback);
+    void DropCallbacks();
+    void ProgressBox(const std::wstring& what, VARIANT* result) const;
+    bool ScreenshotScreen(const std::wstring& path) const;
 
     // IUnknown: the container lives on main's stack.
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -257,6 +279,11 @@ private:
     void PlaceLog();
     HWND ControlWindow() const;
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+    static void CALLBACK CallbackTimer(HWND, UINT, UINT_PTR id, DWORD);
+
+    // host.after callbacks by timer id; the one container of the program runs them.
+    static inline CContainer* current_ = nullptr;
+    std::map<UINT_PTR, ComPtr<IDispatch>> callbacks_;
 
     std::wstring scriptName_;
     std::vector<std::wstring> args_;
@@ -531,6 +558,44 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         V_VT(result) = VT_BOOL;
         V_BOOL(result) = EndProcess(DWORD(V_I4(&a))) ? VARIANT_TRUE : VARIANT_FALSE;
         break;
+    case kAfter:
+        if (FAILED(hr = argument(0, VT_I4, a)) || FAILED(hr = argument(1, VT_DISPATCH, b))) break;
+        if (!V_DISPATCH(&b)) {
+            hr = DISP_E_TYPEMISMATCH;
+            break;
+        }
+        container_.After(V_I4(&a), V_DISPATCH(&b));
+        break;
+    case kProgressBox:
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        container_.ProgressBox(V_BSTR(&a), result);
+        break;
+    case kWorkArea: {
+        RECT work{};
+        SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = SysAllocString(RectText(work).c_str());
+        break;
+    }
+    case kScreenshotScreen:
+        if (FAILED(hr = argument(0, VT_BSTR, a))) break;
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = container_.ScreenshotScreen(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        break;
+    case kPostQuit:
+        if (FAILED(hr = argument(0, VT_I4, a))) break;
+        PostQuitMessage(V_I4(&a));
+        break;
+    case kTakeQuit: {
+        MSG msg;
+        if (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+            V_VT(result) = VT_I4;
+            V_I4(result) = LONG(msg.wParam);
+        } else {
+            V_VT(result) = VT_NULL;
+        }
+        break;
+    }
     default:
         hr = DISP_E_MEMBERNOTFOUND;
     }
@@ -636,6 +701,7 @@ int CContainer::Run(const std::wstring& code) {
     }
     EXCEPINFO exception{};
     host::InstallModalWatch();
+    current_ = this;
     hr = parser->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
                                  SCRIPTTEXT_ISVISIBLE, nullptr, &exception);
     host::UninstallModalWatch();
@@ -646,6 +712,7 @@ int CContainer::Run(const std::wstring& code) {
         Fail(Utf8(scriptName_) + ": the script did not run: " + Hex(hr));
         scriptFailed_ = true;
     }
+    DropCallbacks();
     engine->Close();
     parser.Reset();
     engine.Reset();
@@ -799,14 +866,9 @@ bool CContainer::CanUnload() const {
     return canUnload && canUnload() == S_OK;
 }
 
-// Saves the frame's client area as a 24-bit BMP file.
-bool CContainer::Screenshot(const std::wstring& path) const {
-    PumpMessages(0);
-    RECT client;
-    GetClientRect(frame_, &client);
-    const int width = client.right, height = client.bottom;
-    HDC window = GetDC(frame_);
-    HDC memory = CreateCompatibleDC(window);
+// Saves what source shows from (0, 0) to (width, height) as a 24-bit BMP file.
+bool SaveBitmap(HDC source, int width, int height, const std::wstring& path) {
+    HDC memory = CreateCompatibleDC(source);
     BITMAPINFO info{};
     info.bmiHeader.biSize = sizeof(info.bmiHeader);
     info.bmiHeader.biWidth = width;
@@ -815,11 +877,11 @@ bool CContainer::Screenshot(const std::wstring& path) const {
     info.bmiHeader.biBitCount = 24;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(window, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HBITMAP bitmap = CreateDIBSection(source, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
     bool saved = false;
     if (bitmap) {
         HGDIOBJ previous = SelectObject(memory, bitmap);
-        BitBlt(memory, 0, 0, width, height, window, 0, 0, SRCCOPY);
+        BitBlt(memory, 0, 0, width, height, source, 0, 0, SRCCOPY);
         SelectObject(memory, previous);
         GdiFlush();
         const DWORD rowSize = (DWORD(width) * 3 + 3) & ~3u;
@@ -840,8 +902,146 @@ bool CContainer::Screenshot(const std::wstring& path) const {
         DeleteObject(bitmap);
     }
     DeleteDC(memory);
+    return saved;
+}
+
+// Saves the frame's client area as a 24-bit BMP file.
+bool CContainer::Screenshot(const std::wstring& path) const {
+    PumpMessages(0);
+    RECT client;
+    GetClientRect(frame_, &client);
+    HDC window = GetDC(frame_);
+    const bool saved = SaveBitmap(window, client.right, client.bottom, path);
     ReleaseDC(frame_, window);
     return saved;
+}
+
+// The whole screen, with every top-level window on it (the progress box stands on its own).
+bool CContainer::ScreenshotScreen(const std::wstring& path) const {
+    PumpMessages(0);
+    HDC screen = GetDC(nullptr);
+    const bool saved =
+        SaveBitmap(screen, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN), path);
+    ReleaseDC(nullptr, screen);
+    return saved;
+}
+
+// ---- timed callbacks and the progress box ----
+
+void CContainer::After(int ms, IDispatch* callback) {
+    const UINT_PTR id = SetTimer(nullptr, 0, UINT(ms > 0 ? ms : 0), CallbackTimer);
+    if (id) callbacks_[id] = ComPtr<IDispatch>(callback);
+}
+
+void CALLBACK CContainer::CallbackTimer(HWND, UINT, UINT_PTR id, DWORD) {
+    KillTimer(nullptr, id);
+    CContainer* self = current_;
+    if (!self) return;
+    const auto found = self->callbacks_.find(id);
+    if (found == self->callbacks_.end()) return;
+    const ComPtr<IDispatch> callback = found->second;
+    self->callbacks_.erase(found);
+    DISPPARAMS none{};
+    EXCEPINFO exception{};
+    VARIANT result;
+    VariantInit(&result);
+    const HRESULT hr = callback->Invoke(DISPID_VALUE, IID_NULL, 0, DISPATCH_METHOD, &none, &result,
+                                        &exception, nullptr);
+    VariantClear(&result);
+    if (FAILED(hr)) {
+        std::string text =
+            "a host.after callback failed: " + Hex(exception.scode ? exception.scode : hr);
+        if (exception.bstrDescription)
+            text += ": " + Utf8(exception.bstrDescription, SysStringLen(exception.bstrDescription));
+        Fail(text);
+        self->scriptFailed_ = true;
+    }
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
+}
+
+void CContainer::DropCallbacks() {
+    for (const auto& entry : callbacks_)
+        KillTimer(nullptr, entry.first);
+    callbacks_.clear();
+}
+
+// The progress box of this thread: a dialog holding a progress bar as control 202.
+BOOL CALLBACK MatchProgressBox(HWND hwnd, LPARAM found) {
+    wchar_t name[64] = {};
+    HWND bar = GetDlgItem(hwnd, 202);
+    if (!GetClassNameW(hwnd, name, 64) || wcscmp(name, L"#32770") != 0 || !bar ||
+        !GetClassNameW(bar, name, 64) || _wcsicmp(name, PROGRESS_CLASSW) != 0)
+        return TRUE;
+    *reinterpret_cast<HWND*>(found) = hwnd;
+    return FALSE;
+}
+
+HWND FindProgressBox() {
+    HWND found = nullptr;
+    EnumThreadWindows(GetCurrentThreadId(), MatchProgressBox, reinterpret_cast<LPARAM>(&found));
+    return found;
+}
+
+std::wstring ItemText(HWND dialog, int id) {
+    HWND item = GetDlgItem(dialog, id);
+    std::wstring text(item ? GetWindowTextLengthW(item) + 1 : 1, L'\0');
+    text.resize(item ? GetWindowTextW(item, text.data(), int(text.size())) : 0);
+    return text;
+}
+
+void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
+    HWND box = FindProgressBox();
+    V_VT(result) = VT_NULL;
+    if (!box) return;
+    const auto text = [&](const std::wstring& value) {
+        V_VT(result) = VT_BSTR;
+        V_BSTR(result) = SysAllocStringLen(value.data(), UINT(value.size()));
+    };
+    const auto number = [&](LONG value) {
+        V_VT(result) = VT_I4;
+        V_I4(result) = value;
+    };
+    HWND bar = GetDlgItem(box, 202);
+    if (what == L"message") {
+        text(ItemText(box, 205));
+    } else if (what == L"percent") {
+        text(ItemText(box, 206));
+    } else if (what == L"bar") {
+        number(LONG(SendMessageW(bar, PBM_GETPOS, 0, 0)));
+    } else if (what == L"range") {
+        PBRANGE range{};
+        SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
+        text(std::to_wstring(range.iLow) + L"-" + std::to_wstring(range.iHigh));
+    } else if (what == L"visible") {
+        V_VT(result) = VT_BOOL;
+        V_BOOL(result) = IsWindowVisible(box) ? VARIANT_TRUE : VARIANT_FALSE;
+    } else if (what == L"style") {
+        number(LONG(GetWindowLongW(box, GWL_STYLE)));
+    } else if (what == L"rect") {
+        RECT bounds{};
+        GetWindowRect(box, &bounds);
+        text(RectText(bounds));
+    } else if (what == L"picture") {
+        HBITMAP picture =
+            reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, 204, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        BITMAP info{};
+        if (picture && GetObjectW(picture, sizeof info, &info))
+            text(std::to_wstring(info.bmWidth) + L"x" + std::to_wstring(info.bmHeight));
+    } else if (what == L"close") {
+        // Alt+F4 as keyboard input to the box, as a user would close it.
+        SetForegroundWindow(box);
+        INPUT keys[4] = {};
+        const WORD codes[4] = {VK_MENU, VK_F4, VK_F4, VK_MENU};
+        for (int i = 0; i < 4; ++i) {
+            keys[i].type = INPUT_KEYBOARD;
+            keys[i].ki.wVk = codes[i];
+            keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
+        }
+        number(LONG(SendInput(4, keys, sizeof(INPUT))));
+        PumpMessages(0);
+    }
 }
 
 bool ReadScript(const std::wstring& path, std::wstring& code) {

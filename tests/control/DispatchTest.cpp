@@ -221,26 +221,23 @@ TEST_F(DispatchTest, CrcReachesScriptsAsSignedBits) {
     EXPECT_EQ(crc, 0xFFFFFFFFu);
 }
 
-TEST_F(DispatchTest, FailingMemberFillsTheExceptionInformation) {
-    Var caption(L"c"), server(L"127.0.0.1"), port(LONG(1)), url(L"/"), header(L""), file(L"x"),
-        result;
+TEST_F(DispatchTest, OutcomesTravelInTheResultNotAsFailures) {
+    TempDir dir;
+    const std::string narrowPath = dir.File("missing.bin");
+    const std::wstring path(narrowPath.begin(), narrowPath.end());
+    Var caption(L"c"), server(L"127.0.0.1"), port(LONG(1)), url(L"/"), header(L""),
+        file(path.c_str()), result;
     EXCEPINFO exception{};
     exception.wCode = 7;
-    // A member still to come fails plainly, with a description.
+    // An upload of a missing file is a result code of the call, not an error of the call.
     ASSERT_EQ(Call(6, DISPATCH_METHOD, {&caption, &server, &port, &url, &header, &file}, &result,
                    nullptr, false, &exception),
-              E_NOTIMPL);
-    EXPECT_EQ(exception.scode, E_NOTIMPL);
-    EXPECT_EQ(exception.wCode, 7); // left as it was
-    EXPECT_EQ(exception.pfnDeferredFillIn, nullptr);
-    ASSERT_NE(exception.bstrDescription, nullptr);
-    EXPECT_NE(std::wstring(exception.bstrDescription).find(L"HttpUploadSimple"),
-              std::wstring::npos);
-    EXPECT_STREQ(exception.bstrSource, L"Narvo.Viewer");
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+              S_OK);
     EXPECT_EQ(result.vt, VT_I4);
+    EXPECT_EQ(result.lVal, 99);
+    EXPECT_EQ(exception.wCode, 7); // left as it was
+    EXPECT_EQ(exception.scode, S_OK);
+    EXPECT_EQ(exception.bstrDescription, nullptr);
 }
 
 TEST_F(DispatchTest, TypeInformationMatchesTheNameTable) {

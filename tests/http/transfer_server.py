@@ -2,9 +2,15 @@
 """An HTTP(S) server on 127.0.0.1 for the transfer tool tests and benchmarks.
 
   GET  /files/NAME     the file ROOT/NAME, with Content-Length
+  GET  /slow/MS/PIECE/NAME
+                       the same, its body sent in pieces of PIECE bytes, each after MS milliseconds
+  GET  /nolength/NAME  the same without Content-Length: the body ends when the connection does
   GET  /status/CODE    an empty answer with that status
   POST /upload/NAME    reads the whole body into ROOT/NAME, then answers 200
+  POST /slow/MS/PIECE/NAME
+                       the same, reading PIECE bytes at a time, each after MS milliseconds
   POST /sink           reads the whole body and throws it away, then answers 200
+  POST /status/CODE    reads the whole body and throws it away, then answers CODE
 
 Each --listen is "plain" or "tls:CERT:KEY"; the ports chosen, one a line in the order given,
 go to --port-file once every listener is up. Runs until it is killed.
@@ -16,6 +22,7 @@ import socketserver
 import ssl
 import sys
 import threading
+import time
 
 CHUNK = 1 << 20
 
@@ -33,14 +40,30 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         self.wfile.write(body)
 
+    def pacing(self, prefix):
+        """Splits PREFIX/MS/PIECE/NAME into (seconds, piece size, NAME); None when malformed."""
+        try:
+            ms, piece, name = self.path[len(prefix):].split("/", 2)
+            return int(ms) / 1000.0, max(1, int(piece)), name
+        except ValueError:
+            return None
+
     def do_GET(self):
         if self.path.startswith("/status/"):
             self.answer(int(self.path[len("/status/"):]))
             return
-        if not self.path.startswith("/files/"):
+        pace, announce = None, True
+        if self.path.startswith("/files/"):
+            name = self.path[len("/files/"):]
+        elif self.path.startswith("/nolength/"):
+            name, announce = self.path[len("/nolength/"):], False
+        elif self.path.startswith("/slow/") and self.pacing("/slow/"):
+            delay, piece, name = self.pacing("/slow/")
+            pace = (delay, piece)
+        else:
             self.answer(404)
             return
-        path = os.path.join(self.root, os.path.basename(self.path[len("/files/"):]))
+        path = os.path.join(self.root, os.path.basename(name))
         try:
             f = open(path, "rb")
         except OSError:
@@ -48,19 +71,35 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with f:
             self.send_response(200)
-            self.send_header("Content-Length", str(os.fstat(f.fileno()).st_size))
+            if announce:
+                self.send_header("Content-Length", str(os.fstat(f.fileno()).st_size))
             self.end_headers()
             self.wfile.flush()
             try:
-                self.connection.sendfile(f)
+                if pace:
+                    while True:
+                        time.sleep(pace[0])
+                        data = f.read(pace[1])
+                        if not data:
+                            break
+                        self.wfile.write(data)
+                        self.wfile.flush()
+                else:
+                    self.connection.sendfile(f)
             except (BrokenPipeError, ConnectionResetError):
                 pass
 
     def do_POST(self):
         length = int(self.headers.get("Content-Length", "0"))
-        target = None
+        target, status, delay, piece = None, 200, 0, CHUNK
         if self.path.startswith("/upload/"):
             target = open(os.path.join(self.root, os.path.basename(self.path[len("/upload/"):])), "wb")
+        elif self.path.startswith("/slow/") and self.pacing("/slow/"):
+            delay, piece, name = self.pacing("/slow/")
+            piece = min(piece, CHUNK)
+            target = open(os.path.join(self.root, os.path.basename(name)), "wb")
+        elif self.path.startswith("/status/"):
+            status = int(self.path[len("/status/"):])
         elif self.path != "/sink":
             self.answer(404)
             return
@@ -68,7 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
         left = length
         try:
             while left > 0:
-                n = self.rfile.readinto(buffer[: min(CHUNK, left)])
+                if delay:
+                    time.sleep(delay)
+                n = self.rfile.readinto(buffer[: min(piece, left)])
                 if not n:
                     break
                 if target:
@@ -78,7 +119,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             if target:
                 target.close()
         if left == 0:
-            self.answer(200, b"received %d bytes\n" % length)
+            self.answer(status, b"received %d bytes\n" % length)
 
 
 class Server(socketserver.ThreadingMixIn, http.server.HTTPServer):

@@ -1,0 +1,71 @@
+// The control's transfers: script arguments in, the core's transfer under the progress box, the
+// result code out. Failures are result codes; the call itself always succeeds.
+#include "control/Viewer.h"
+
+#include "control/ScriptString.h"
+#include "http/HttpTransfer.h"
+
+namespace narvo {
+namespace {
+
+// Holds the control for the length of a transfer. Its progress reports run the page's messages,
+// and a page may let the control go meanwhile; the transfer must still find it when it returns.
+class KeepAlive {
+public:
+    explicit KeepAlive(IUnknown* object) : object_(object) { object_->AddRef(); }
+    ~KeepAlive() { object_->Release(); }
+    KeepAlive(const KeepAlive&) = delete;
+    KeepAlive& operator=(const KeepAlive&) = delete;
+
+private:
+    IUnknown* object_;
+};
+
+// An empty header text means no header lines at all.
+const char* HeaderOrNull(const std::string& header) {
+    return header.empty() ? nullptr : header.c_str();
+}
+
+} // namespace
+
+void CViewer::ShowProgressBox(BSTR caption) {
+    // A transfer started from within another's progress report finds the box open and uses it
+    // as it is, message included.
+    if (!progressBox_.HasWindow()) progressBox_.Show(NarrowFromScript(caption).c_str());
+}
+
+STDMETHODIMP CViewer::HttpDownload(BSTR caption, BSTR server, LONG port, BSTR url, BSTR header,
+                                   BSTR destFileName, LONG* errCode) {
+    if (!errCode) return E_POINTER;
+    KeepAlive keep(static_cast<IViewer*>(this));
+    const std::string headerText = NarrowFromScript(header);
+    const std::string destination = NarrowFromScript(destFileName);
+    // No folder, no box and no request.
+    if (const int code = CreateDownloadFolder(destination.c_str())) {
+        *errCode = code;
+        return S_OK;
+    }
+    ShowProgressBox(caption);
+    *errCode =
+        HttpGetToFile(NarrowFromScript(server).c_str(), std::uint16_t(port),
+                      NarrowFromScript(url).c_str(), HeaderOrNull(headerText), destination.c_str(),
+                      TransferProgress, std::uint32_t(internetOption_), &progressBox_);
+    progressBox_.DestroyBox();
+    return S_OK;
+}
+
+STDMETHODIMP CViewer::HttpUploadSimple(BSTR caption, BSTR server, LONG port, BSTR url, BSTR header,
+                                       BSTR fileName, LONG* errCode) {
+    if (!errCode) return E_POINTER;
+    KeepAlive keep(static_cast<IViewer*>(this));
+    ShowProgressBox(caption);
+    const std::string headerText = NarrowFromScript(header);
+    *errCode = HttpPostFile(NarrowFromScript(server).c_str(), std::uint16_t(port),
+                            NarrowFromScript(url).c_str(), HeaderOrNull(headerText),
+                            NarrowFromScript(fileName).c_str(), TransferProgress,
+                            std::uint32_t(internetOption_), &progressBox_);
+    progressBox_.DestroyBox();
+    return S_OK;
+}
+
+} // namespace narvo
