@@ -3,6 +3,7 @@
 // size texts, failures with their warning box, and a call while the control has no window.
 // host.arg(0): the fixture folder (run-wine-test --recorder makes its archives).
 eval(host.readText("../checks.js"));
+eval(host.readText("rows.js"));
 var dir = host.arg(0);
 var korean = "문서.nvt";
 
@@ -18,12 +19,6 @@ function names() {
     var count = host.listRowCount(), list = [];
     for (var i = 0; i < count; i++) list.push(host.listCell(i, 0));
     return list.join(",");
-}
-
-function rowOf(name) {
-    for (var i = 0; i < host.listRowCount(); i++)
-        if (host.listCell(i, 0) == name) return i;
-    return -1;
 }
 
 function imageOf(name) {

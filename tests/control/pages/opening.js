@@ -5,6 +5,7 @@
 // entries that cannot be written. Every window a launch opens is closed here again.
 // host.arg(0): the fixture folder (run-wine-test --recorder: archives, the .nvt type, launches.txt).
 eval(host.readText("../checks.js"));
+eval(host.readText("rows.js"));
 var dir = host.arg(0);
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 var recorderName = "narvo-launch-recorder.exe";
@@ -29,12 +30,6 @@ function awaitLaunch(count) {
         host.sleep(100);
     var lines = launches();
     return lines.length >= count ? lines[count - 1] : "(no launch)";
-}
-
-function rowOf(name) {
-    for (var i = 0; i < host.listRowCount(); i++)
-        if (host.listCell(i, 0) == name) return i;
-    return -1;
 }
 
 function open(name) {

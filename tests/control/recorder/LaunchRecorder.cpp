@@ -6,19 +6,9 @@
 
 #include <string>
 
-namespace {
+#include "tests/support/WindowsSupport.h"
 
-std::string Utf8(const std::wstring& text) {
-    const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0,
-                                         nullptr, nullptr);
-    std::string result(size > 0 ? size : 0, '\0');
-    if (size > 0)
-        WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), result.data(), size, nullptr,
-                            nullptr);
-    return result;
-}
-
-} // namespace
+using narvo::test::Utf8;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     wchar_t log[MAX_PATH] = {}, self[MAX_PATH] = {};

@@ -61,6 +61,18 @@ Check "option kept after failures", v.InternetOption, CLng(300)
 Check "extract all", v.ExtractAll("zip", dir & "docs.zip", dir & "out\", 0), CLng(0)
 Check "unsupported format", v.ExtractAll("7z", dir & "docs.zip", dir & "out\", 0), CLng(500)
 
+' The archive view on a control that no container activated: the listing is read without a list
+' to fill.
+Check "listed without a window", v.ViewArchive("ZIP", dir & "list.zip", 0), CLng(0)
+n = 12345
+p = dir & "empty.zip"
+Check "archive arguments by reference", v.ViewArchive("zip", p, n), CLng(0)
+Check "other archive formats", v.ViewArchive("RAR", dir & "list.zip", 0), CLng(500)
+Check "no archive format", v.ViewArchive(Empty, dir & "list.zip", 0), CLng(500)
+v.ViewFilterExclude = Empty
+Check "empty filter", v.ViewFilterExclude, ""
+Check "listing with an empty filter", v.ViewArchive("Zip", dir & "list.zip", 0), CLng(0)
+
 If failures > 0 Then
     WScript.Echo failures & " checks failed"
     WScript.Quit 1
