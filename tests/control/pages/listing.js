@@ -1,7 +1,8 @@
 // ViewArchive and ViewFilterExclude in the hosted control, read back from the real list view:
 // rows in archive order, type names, icons and the image list, the ".files" rule, the filter,
 // size texts, failures with their warning box, and a call while the control has no window.
-// host.arg(0): the fixture folder (run-wine-test --recorder makes its archives).
+// host.arg(0): the fixture folder (run-wine-test --recorder makes its archives); host.arg(1): the
+// folder for the screenshot artifact.
 eval(host.readText("../checks.js"));
 eval(host.readText("rows.js"));
 var dir = host.arg(0);
@@ -68,6 +69,8 @@ group("a listing", function () {
     // hidden rows' files/, gif and txt: hidden rows are looked up too.
     check("image count", host.imageList("count"), 11);
     check("nothing selected", host.listSelection(), -1);
+    if (host.argCount > 1 && host.arg(1))
+        check("screenshot saved", host.screenshot(host.arg(1) + "archive-list.bmp"), true);
 });
 
 group("listing again", function () {
