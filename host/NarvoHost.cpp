@@ -813,17 +813,7 @@ bool CContainer::FocusControl(std::wstring& focusedClass) {
 }
 
 bool CContainer::ColumnHeader(int index, std::wstring& text) const {
-    HWND list = ListWindow();
-    if (!list) return false;
-    wchar_t buffer[256] = {};
-    LVCOLUMNW column{};
-    column.mask = LVCF_TEXT;
-    column.pszText = buffer;
-    column.cchTextMax = 255;
-    if (!SendMessageW(list, LVM_GETCOLUMNW, WPARAM(index), reinterpret_cast<LPARAM>(&column)))
-        return false;
-    text = buffer;
-    return true;
+    return host::ListCell(ListWindow(), -1, index, text);
 }
 
 HRESULT CContainer::Deactivate() {
