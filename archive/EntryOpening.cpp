@@ -27,7 +27,8 @@ bool IsContainedEntryName(std::string_view name) {
     if (name.size() >= 2 && name[1] == ':') return false; // a drive prefix such as C:
     while (!name.empty()) {
         const auto end = name.find_first_of("/\\");
-        if (name.substr(0, end) == "..") return false;
+        const auto component = name.substr(0, end);
+        if (component == ".." || platform::IsDeviceName(component)) return false;
         if (end == std::string_view::npos) break;
         name.remove_prefix(end + 1);
     }

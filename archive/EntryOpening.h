@@ -13,7 +13,8 @@ namespace narvo {
 std::string WorkFolderFor(std::string_view archivePath);
 
 // False for a stored name that would lead outside the folder it is opened in: a ".." part, a
-// drive or root prefix, a name starting with a separator.
+// drive or root prefix, a name starting with a separator, a part naming a device (Windows' NUL,
+// COM1 and the like).
 bool IsContainedEntryName(std::string_view name);
 
 // Makes sure the entry's file is in folder (which ends with a separator): present already with

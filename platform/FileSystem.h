@@ -41,6 +41,10 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime);
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const char* path);
 
+// True when one path component names a device rather than a file wherever it stands (Windows:
+// CON, PRN, AUX, NUL, COM1-9, LPT1-9, with or without an extension); never on POSIX.
+bool IsDeviceName(std::string_view component);
+
 // The length of the file at path, opened for reading as a reader sharing it with other readers
 // only would open it; false when it cannot be opened that way or is not a file.
 bool FileSize(const char* path, std::uint64_t& size);

@@ -71,6 +71,8 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
     utimensat(AT_FDCWD, path, times, 0);
 }
 
+bool IsDeviceName(std::string_view) { return false; }
+
 bool RemoveFile(const char* path) { return path && unlink(path) == 0; }
 
 bool FileSize(const char* path, std::uint64_t& size) {

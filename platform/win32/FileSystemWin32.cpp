@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <shlwapi.h>
 
+#include <string>
+
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -41,6 +43,20 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
         SetFileTime(file, &utc, &accessed, &utc);
     }
     CloseHandle(file);
+}
+
+bool IsDeviceName(std::string_view component) {
+    // The name counts up to its first dot, and trailing blanks and dots do not change it.
+    std::string_view base = component.substr(0, component.find('.'));
+    while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.remove_suffix(1);
+    std::string upper(base);
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$")
+        return true;
+    return upper.size() == 4 && (upper.starts_with("COM") || upper.starts_with("LPT")) &&
+           upper[3] >= '1' && upper[3] <= '9';
 }
 
 bool RemoveFile(const char* path) { return path && DeleteFileA(path); }

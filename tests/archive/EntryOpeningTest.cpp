@@ -15,6 +15,11 @@ using namespace narvo::test;
 namespace {
 
 const char kSep = platform::PathSeparator();
+#ifdef _WIN32
+constexpr bool kWindows = true;
+#else
+constexpr bool kWindows = false;
+#endif
 
 std::string S(const std::string& text) {
     std::string converted = text;
@@ -58,6 +63,11 @@ TEST(IsContainedEntryName, RejectsNamesThatLeaveTheFolder) {
     for (const char* unsafe : {"..", "../a.txt", "docs/../../a.txt", "docs\\..\\a.txt", "/etc/x",
                                "\\x.txt", "C:x.txt", "c:\\x.txt", "docs/.."})
         EXPECT_FALSE(IsContainedEntryName(unsafe)) << unsafe;
+    // Device names are files like any other off Windows; on Windows they reach a device.
+    for (const char* device : {"NUL", "con.txt", "docs/COM1.log", "lpt9", "AUX .txt", "nul/a.txt"})
+        EXPECT_EQ(IsContainedEntryName(device), !kWindows) << device;
+    for (const char* plain : {"CONSOLE.txt", "COM0", "COM10.txt", "nula.txt", "docs/LPT.txt"})
+        EXPECT_TRUE(IsContainedEntryName(plain)) << plain;
 }
 
 class EntryOpeningTest : public testing::Test {
