@@ -91,7 +91,7 @@ public:
     }
 
     bool OpenRequest(const char* verb, const char* object, bool secure) override {
-        if (!connected_ || !verb || !object) return false;
+        if (!connected_ || !verb) return false;
         easy_ = curl_easy_init();
         if (!easy_) return false;
         post_ = std::string_view(verb) == "POST";
@@ -101,7 +101,7 @@ public:
         const bool bareIpv6 = server_.find(':') != std::string::npos && server_.front() != '[';
         url += bareIpv6 ? "[" + server_ + "]" : server_;
         if (port_ != 0) url += ":" + std::to_string(port_);
-        AppendTarget(url, object);
+        AppendTarget(url, object ? object : "/"); // as WinINet takes a missing object
 
         bool ok = curl_easy_setopt(easy_, CURLOPT_URL, url.c_str()) == CURLE_OK;
         curl_easy_setopt(easy_, CURLOPT_PATH_AS_IS, 1L);

@@ -352,6 +352,26 @@ TEST(HttpGetToFile, AddsOrReplacesCallerHeaders) {
     EXPECT_EQ(requests[0].Header("User-Agent"), "probe/1");
 }
 
+// The control hands over a null string for an empty script argument.
+TEST(HttpTransfers, MissingObjectAsksForTheRoot) {
+    HttpTestServer server;
+    TempDir dir;
+    const std::string path = dir.File("r.txt");
+    test::WriteFile(path, "root");
+    server.Script(Reply(200, "index"));
+    server.Script(Reply(200));
+    EXPECT_EQ(
+        HttpGetToFile(kHost, server.Port(), nullptr, nullptr, path.c_str(), nullptr, 0, nullptr),
+        XFER_OK);
+    EXPECT_EQ(
+        HttpPostFile(kHost, server.Port(), nullptr, nullptr, path.c_str(), nullptr, 0, nullptr),
+        XFER_OK);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 2u);
+    EXPECT_EQ(requests[0].RequestLine(), "GET / HTTP/1.1");
+    EXPECT_EQ(requests[1].RequestLine(), "POST / HTTP/1.1");
+}
+
 // Anything but 200 leaves an existing destination exactly as it was, and no stray file.
 TEST(HttpGetToFile, OnlyStatus200TouchesTheDestination) {
     HttpTestServer server;
