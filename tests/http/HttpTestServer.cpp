@@ -214,13 +214,23 @@ void HttpTestServer::Answer(std::intptr_t handle) {
         const auto lengths = request.Headers("Content-Length");
         const std::uint64_t length =
             lengths.empty() ? 0 : std::strtoull(lengths.front().c_str(), nullptr, 10);
-        while (request.body.size() < length) {
-            const int n =
-                recv(client, buffer,
-                     int(std::min<std::uint64_t>(sizeof buffer, length - request.body.size())), 0);
+        request.bodyLength = request.body.size();
+        while (request.bodyLength < length) {
+            const int want =
+                int(std::min<std::uint64_t>(sizeof buffer, length - request.bodyLength));
+            const int n = recv(client, buffer, want, 0);
             if (n <= 0) break;
-            request.body.append(buffer, std::size_t(n));
+            request.bodyLength += std::uint64_t(n);
+            if (request.body.size() < reply.keepBody) {
+                request.body.append(buffer, std::size_t(n));
+            } else {
+                request.tail.append(buffer, std::size_t(n));
+                if (request.tail.size() > 4096) request.tail.erase(0, request.tail.size() - 64);
+            }
         }
+        if (request.tail.size() > 64) request.tail.erase(0, request.tail.size() - 64);
+    } else {
+        request.bodyLength = request.body.size();
     }
     {
         std::lock_guard lock(mutex_);

@@ -16,6 +16,8 @@ namespace narvo::test {
 struct HttpReply {
     std::string bytes;    // written as they are, then the connection is closed
     bool readBody = true; // false: answer once the request's headers are in, unread body and all
+    // Bodies longer than this are read whole but only their first and last bytes kept.
+    std::uint64_t keepBody = UINT64_MAX;
 };
 
 // A reply with the status, Content-Length and "Connection: close"; extraHeaders are whole lines
@@ -23,8 +25,10 @@ struct HttpReply {
 HttpReply Reply(int status, const std::string& body = "", const std::string& extraHeaders = "");
 
 struct RecordedRequest {
-    std::string head; // request line and headers, through the blank line
-    std::string body; // as much of the body as was read
+    std::string head;             // request line and headers, through the blank line
+    std::string body;             // as much of the body as was read (and kept)
+    std::uint64_t bodyLength = 0; // every byte of it that was read
+    std::string tail;             // the last bytes of a body not kept whole
 
     std::string RequestLine() const;
     // Values of every header with this name (compared without regard to case), in order.

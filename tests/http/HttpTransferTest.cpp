@@ -305,6 +305,33 @@ TEST(HttpPostFile, LargeFilesAreDeclaredExactlyOrRefused) {
     EXPECT_TRUE(log.calls.empty());
 }
 
+// A body past 2 GiB goes out whole, closing delimiter last, under its exact declared length.
+TEST(HttpPostFile, SendsABodyPast2GiB) {
+    HttpTestServer server;
+    TempDir dir;
+    const std::string path = dir.File("past2g.bin");
+    test::WriteFile(path, "");
+    std::filesystem::resize_file(path, (2ull << 30) + 100);
+    HttpReply reply = Reply(200);
+    reply.keepBody = 4096;
+    server.Script(reply);
+
+    ASSERT_EQ(
+        HttpPostFile(kHost, server.Port(), "/big", nullptr, path.c_str(), nullptr, 0, nullptr),
+        XFER_OK);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    const std::string boundary = BoundaryOf(requests[0]);
+    const std::string header = FilePartHeader(boundary, "file", path, "application/unknown");
+    const std::uint64_t length = header.size() + (2ull << 30) + 100 + 47;
+    EXPECT_EQ(requests[0].Header("Content-Length"), std::to_string(length));
+    EXPECT_EQ(requests[0].bodyLength, length);
+    EXPECT_EQ(requests[0].body.substr(0, header.size()), header);
+    const std::string tail = requests[0].tail;
+    EXPECT_EQ(tail.substr(tail.size() - 47), "\r\n--" + boundary + "--\r\n");
+    EXPECT_EQ(tail.substr(0, tail.size() - 47), std::string(tail.size() - 47, '\0'));
+}
+
 // ---- Download --------------------------------------------------------------------------------
 
 TEST(HttpGetToFile, StoresTheBodyAndReportsProgress) {
