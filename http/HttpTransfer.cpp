@@ -89,17 +89,21 @@ bool SendFileContent(platform::HttpSession& session, const FormPart& part, std::
                      std::uint64_t& sent, ProgressFn progress, void* context) {
     FilePtr file(std::fopen(part.value.c_str(), "rb"));
     if (!file) return false;
-    std::vector<char> fileBuffer(kFileBufferSize);
-    std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());
-    char piece[kPieceSize];
+    // Large blocks straight from the file into one buffer (stdio's own would be a second copy),
+    // sent on in pieces.
+    std::setvbuf(file.get(), nullptr, _IONBF, 0);
+    std::vector<char> block(kFileBufferSize);
     std::uint64_t remaining = std::uint64_t(part.size);
     while (remaining > 0) {
-        const std::size_t want = std::size_t(std::min<std::uint64_t>(remaining, sizeof piece));
-        const std::size_t read = std::fread(piece, 1, want, file.get());
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(remaining, block.size()));
+        const std::size_t read = std::fread(block.data(), 1, want, file.get());
         if (read == 0) return false;
-        if (!SendPiece(session, piece, read, sent)) return false;
+        for (std::size_t offset = 0; offset < read; offset += kPieceSize) {
+            const std::size_t size = std::min<std::size_t>(kPieceSize, read - offset);
+            if (!SendPiece(session, block.data() + offset, size, sent)) return false;
+            detail::ReportProgress(progress, context, length, sent);
+        }
         remaining -= read;
-        detail::ReportProgress(progress, context, length, sent);
     }
     return std::fgetc(file.get()) == EOF;
 }
