@@ -107,7 +107,9 @@ private:
     void FillArchiveList();
     void OnListDoubleClick();
     void ShowWarning(const wchar_t* text) const;
-    // Opens the progress box for a transfer, unless one is open already (ViewerTransfer.cpp).
+    // The transfers (ViewerTransfer.cpp): a reference held while one runs; the progress box
+    // opened unless one is open already.
+    ComPtr<IViewer> KeepAlive();
     void ShowProgressBox(BSTR caption);
 
     CInner inner_{*this};

@@ -2,24 +2,12 @@
 // result code out. Failures are result codes; the call itself always succeeds.
 #include "control/Viewer.h"
 
+#include "control/ComPtr.h"
 #include "control/ScriptString.h"
 #include "http/HttpTransfer.h"
 
 namespace narvo {
 namespace {
-
-// Holds the control for the length of a transfer. Its progress reports run the page's messages,
-// and a page may let the control go meanwhile; the transfer must still find it when it returns.
-class KeepAlive {
-public:
-    explicit KeepAlive(IUnknown* object) : object_(object) { object_->AddRef(); }
-    ~KeepAlive() { object_->Release(); }
-    KeepAlive(const KeepAlive&) = delete;
-    KeepAlive& operator=(const KeepAlive&) = delete;
-
-private:
-    IUnknown* object_;
-};
 
 // An empty header text means no header lines at all.
 const char* HeaderOrNull(const std::string& header) {
@@ -27,6 +15,12 @@ const char* HeaderOrNull(const std::string& header) {
 }
 
 } // namespace
+
+ComPtr<IViewer> CViewer::KeepAlive() {
+    // Progress reports run the page's messages, and the page may let the control go meanwhile:
+    // the transfer holds it until it returns.
+    return ComPtr<IViewer>(static_cast<IViewer*>(this));
+}
 
 void CViewer::ShowProgressBox(BSTR caption) {
     // A transfer started from within another's progress report finds the box open and uses it
@@ -37,7 +31,7 @@ void CViewer::ShowProgressBox(BSTR caption) {
 STDMETHODIMP CViewer::HttpDownload(BSTR caption, BSTR server, LONG port, BSTR url, BSTR header,
                                    BSTR destFileName, LONG* errCode) {
     if (!errCode) return E_POINTER;
-    KeepAlive keep(static_cast<IViewer*>(this));
+    const ComPtr<IViewer> keepAlive = KeepAlive();
     const std::string headerText = NarrowFromScript(header);
     const std::string destination = NarrowFromScript(destFileName);
     // No folder, no box and no request.
@@ -57,7 +51,7 @@ STDMETHODIMP CViewer::HttpDownload(BSTR caption, BSTR server, LONG port, BSTR ur
 STDMETHODIMP CViewer::HttpUploadSimple(BSTR caption, BSTR server, LONG port, BSTR url, BSTR header,
                                        BSTR fileName, LONG* errCode) {
     if (!errCode) return E_POINTER;
-    KeepAlive keep(static_cast<IViewer*>(this));
+    const ComPtr<IViewer> keepAlive = KeepAlive();
     ShowProgressBox(caption);
     const std::string headerText = NarrowFromScript(header);
     *errCode = HttpPostFile(NarrowFromScript(server).c_str(), std::uint16_t(port),

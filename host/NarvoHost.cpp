@@ -573,8 +573,7 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     case kWorkArea: {
         RECT work{};
         SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
-        V_VT(result) = VT_BSTR;
-        V_BSTR(result) = SysAllocString(RectText(work).c_str());
+        SetText(result, true, RectText(work));
         break;
     }
     case kScreenshotScreen:
@@ -588,12 +587,8 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         break;
     case kTakeQuit: {
         MSG msg;
-        if (PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-            V_VT(result) = VT_I4;
-            V_I4(result) = LONG(msg.wParam);
-        } else {
-            V_VT(result) = VT_NULL;
-        }
+        const bool found = PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+        SetNumber(result, found, found ? long(msg.wParam) : 0);
         break;
     }
     default:
@@ -985,40 +980,33 @@ void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
     HWND box = FindProgressBox();
     V_VT(result) = VT_NULL;
     if (!box) return;
-    const auto text = [&](const std::wstring& value) {
-        V_VT(result) = VT_BSTR;
-        V_BSTR(result) = SysAllocStringLen(value.data(), UINT(value.size()));
-    };
-    const auto number = [&](LONG value) {
-        V_VT(result) = VT_I4;
-        V_I4(result) = value;
-    };
     HWND bar = GetDlgItem(box, 202);
     if (what == L"message") {
-        text(ItemText(box, 205));
+        SetText(result, true, ItemText(box, 205));
     } else if (what == L"percent") {
-        text(ItemText(box, 206));
+        SetText(result, true, ItemText(box, 206));
     } else if (what == L"bar") {
-        number(LONG(SendMessageW(bar, PBM_GETPOS, 0, 0)));
+        SetNumber(result, true, long(SendMessageW(bar, PBM_GETPOS, 0, 0)));
     } else if (what == L"range") {
         PBRANGE range{};
         SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
-        text(std::to_wstring(range.iLow) + L"-" + std::to_wstring(range.iHigh));
+        SetText(result, true, std::to_wstring(range.iLow) + L"-" + std::to_wstring(range.iHigh));
     } else if (what == L"visible") {
         V_VT(result) = VT_BOOL;
         V_BOOL(result) = IsWindowVisible(box) ? VARIANT_TRUE : VARIANT_FALSE;
     } else if (what == L"style") {
-        number(LONG(GetWindowLongW(box, GWL_STYLE)));
+        SetNumber(result, true, long(GetWindowLongW(box, GWL_STYLE)));
     } else if (what == L"rect") {
         RECT bounds{};
         GetWindowRect(box, &bounds);
-        text(RectText(bounds));
+        SetText(result, true, RectText(bounds));
     } else if (what == L"picture") {
         HBITMAP picture =
             reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, 204, STM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP info{};
-        if (picture && GetObjectW(picture, sizeof info, &info))
-            text(std::to_wstring(info.bmWidth) + L"x" + std::to_wstring(info.bmHeight));
+        const bool found = picture && GetObjectW(picture, sizeof info, &info);
+        SetText(result, found,
+                std::to_wstring(info.bmWidth) + L"x" + std::to_wstring(info.bmHeight));
     } else if (what == L"close") {
         // Alt+F4 as keyboard input to the box, as a user would close it.
         SetForegroundWindow(box);
@@ -1029,7 +1017,7 @@ void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
             keys[i].ki.wVk = codes[i];
             keys[i].ki.dwFlags = i < 2 ? 0 : KEYEVENTF_KEYUP;
         }
-        number(LONG(SendInput(4, keys, sizeof(INPUT))));
+        SetNumber(result, true, long(SendInput(4, keys, sizeof(INPUT))));
         PumpMessages(0);
     }
 }
