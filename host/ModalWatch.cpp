@@ -17,8 +17,8 @@ constexpr int kMessageTextId = 0xFFFF;
 constexpr UINT kTickMs = 50;
 // An open-file dialog fills its file list after it shows: it is read once the list has held the
 // same rows for a while, or at the latest after kDialogWaitMs.
-constexpr ULONGLONG kDialogSettleMs = 300;
-constexpr ULONGLONG kDialogWaitMs = 3000;
+constexpr ULONGLONG kDialogSettleMs = 500;
+constexpr ULONGLONG kDialogWaitMs = 10000; // generous: a loaded CI machine fills lists slowly
 // A dialog still open this long after its answer refused it; it is cancelled.
 constexpr ULONGLONG kAnswerGraceMs = 1500;
 
