@@ -74,23 +74,17 @@ int ExtractAll(const Args& args) {
 }
 
 // Digests report an unreadable file only through their value; the tool says so plainly.
-bool CheckReadable(const char* command, const std::string& path) {
-    std::FILE* file = platform::IsFolder(path.c_str()) ? nullptr : std::fopen(path.c_str(), "rb");
-    if (!file) {
-        std::fprintf(stderr, "narvo: %s: %s: cannot open the file\n", command, path.c_str());
-        return false;
-    }
-    std::fclose(file);
-    return true;
+int CannotOpen(const char* command, const std::string& path) {
+    std::fprintf(stderr, "narvo: %s: %s: cannot open the file\n", command, path.c_str());
+    return 1;
 }
 
 int Sha1(const Args& args) {
     if (args.positional.size() != 1) return UsageError("sha1 takes one FILE");
     const std::string& path = args.positional[0];
-    if (!CheckReadable("sha1", path)) return 1;
     std::uint8_t digest[20];
+    if (!FileSha1(path.c_str(), digest)) return CannotOpen("sha1", path);
     char text[41];
-    FileSha1(path.c_str(), digest);
     DigestToHex(digest, text);
     std::printf("%s\n", text);
     return 0;
@@ -99,8 +93,10 @@ int Sha1(const Args& args) {
 int Crc32(const Args& args) {
     if (args.positional.size() != 1) return UsageError("crc32 takes one FILE");
     const std::string& path = args.positional[0];
-    if (!CheckReadable("crc32", path)) return 1;
-    std::printf("%08x\n", unsigned(FileCrc32(path.c_str())));
+    std::uint32_t crc = 0;
+    if (platform::IsFolder(path.c_str()) || !TryFileCrc32(path.c_str(), crc))
+        return CannotOpen("crc32", path);
+    std::printf("%08x\n", unsigned(crc));
     return 0;
 }
 

@@ -1,5 +1,6 @@
 #include "fileutil/Digest.h"
 
+#include "fileutil/StdioFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha1.h"
 
@@ -7,17 +8,11 @@
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
 #include <vector>
 
 namespace narvo {
 
 namespace {
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // Large reads straight into our buffer keep the digest, not the I/O, the cost.
 constexpr std::size_t kReadSize = 64 * 1024;

@@ -1,6 +1,7 @@
 #include "http/HttpTransfer.h"
 
 #include "archive/Extraction.h"
+#include "fileutil/StdioFile.h"
 #include "http/FormData.h"
 #include "platform/FileSystem.h"
 #include "platform/HttpSession.h"
@@ -35,11 +36,6 @@ int OpenRequest(platform::HttpSession& session, const char* server, std::uint16_
     if (header && *header) session.AddHeaders(header);
     return XFER_OK;
 }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
 // A new file beside path, named path with a short unique suffix, open for writing; its name goes
 // to created. Null when none can be made there.

@@ -3,11 +3,10 @@
 #include <windows.h>
 #include <shlwapi.h>
 
-#include <string>
-
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
+#include <string>
 
 namespace narvo::platform {
 
