@@ -121,20 +121,20 @@ HRESULT ModuleScript(std::wstring& script) {
     return S_OK;
 }
 
-HRESULT LoadModuleTypeLib(ITypeLib** library) {
-    std::string path;
-    const HRESULT hr = CNarvoModule::FilePath(path);
+// The type library the module carries, loaded from the module's path (handed back as well).
+HRESULT LoadModuleTypeLib(ITypeLib** library, std::wstring& path) {
+    std::string narrowPath;
+    const HRESULT hr = CNarvoModule::FilePath(narrowPath);
     if (FAILED(hr)) return hr;
-    return LoadTypeLib(WideFromNarrow(path, CP_ACP).c_str(), library);
+    path = WideFromNarrow(narrowPath, CP_ACP);
+    return LoadTypeLib(path.c_str(), library);
 }
 
 HRESULT RegisterTypeLibrary() {
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadModuleTypeLib(library.Put());
+    std::wstring path;
+    HRESULT hr = LoadModuleTypeLib(library.Put(), path);
     if (FAILED(hr)) return hr;
-    std::string path;
-    CNarvoModule::FilePath(path);
-    std::wstring widePath = WideFromNarrow(path, CP_ACP);
     // A library with a help file is registered with the help file's folder.
     BSTR helpFile = nullptr;
     std::wstring helpFolder;
@@ -146,13 +146,14 @@ HRESULT RegisterTypeLibrary() {
                               : helpFolder.find_last_of(L"\\/"));
     }
     SysFreeString(helpFile);
-    return RegisterTypeLib(library.Get(), widePath.data(),
+    return RegisterTypeLib(library.Get(), path.data(),
                            helpFolder.empty() ? nullptr : helpFolder.data());
 }
 
 HRESULT UnregisterTypeLibrary() {
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadModuleTypeLib(library.Put());
+    std::wstring path;
+    HRESULT hr = LoadModuleTypeLib(library.Put(), path);
     if (FAILED(hr)) return hr;
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
