@@ -9,14 +9,11 @@
 #include "fileutil/Digest.h"
 #include "fileutil/DocumentRoot.h"
 #include "module/NarvoModule.h"
+#include "module/resource.h"
 
 namespace narvo {
 namespace {
 
-// String table ids of the three column headers: name, type, size.
-constexpr UINT kNameHeaderId = 1000;
-constexpr UINT kTypeHeaderId = 1001;
-constexpr UINT kSizeHeaderId = 1002;
 constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL;
 // Room kept free beside the columns, so a fresh list shows no horizontal scroll bar.
 constexpr int kColumnMargin = 20;
@@ -141,6 +138,8 @@ LRESULT CViewer::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     }
     bool handled = false;
     if (msg == WM_SETFOCUS) {
+        // Standard handling first, so the control is UI active before its list takes the focus;
+        // it runs once more below, as for every message.
         StandardMessage(msg, wParam, lParam, handled);
         HWND focus = GetFocus();
         if (IsInPlaceActive() && listView_ && !IsChild(ControlWindow(), focus)) SetFocus(listView_);
@@ -168,9 +167,9 @@ LRESULT CViewer::OnCreate() {
     GetWindowRect(hwnd, &bounds);
     const int width = bounds.right - bounds.left, height = bounds.bottom - bounds.top;
     if (!nameHeader_) {
-        nameHeader_ = LoadHeader(kNameHeaderId);
-        typeHeader_ = LoadHeader(kTypeHeaderId);
-        sizeHeader_ = LoadHeader(kSizeHeaderId);
+        nameHeader_ = LoadHeader(IDS_HEADER_NAME);
+        typeHeader_ = LoadHeader(IDS_HEADER_TYPE);
+        sizeHeader_ = LoadHeader(IDS_HEADER_SIZE);
     }
     const int w = width - kColumnMargin;
 
