@@ -89,16 +89,6 @@ CConnectionPoint::~CConnectionPoint() {
         if (sink) sink->Release();
 }
 
-std::vector<IUnknown*> CConnectionPoint::Sinks() const {
-    std::vector<IUnknown*> sinks;
-    for (IUnknown* sink : sinks_)
-        if (sink) {
-            sink->AddRef();
-            sinks.push_back(sink);
-        }
-    return sinks;
-}
-
 STDMETHODIMP CConnectionPoint::QueryInterface(REFIID riid, void** ppv) {
     return QuerySingleInterface<IConnectionPoint>(this, IID_IConnectionPoint, riid, ppv);
 }

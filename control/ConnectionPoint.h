@@ -17,8 +17,6 @@ public:
     CConnectionPoint& operator=(const CConnectionPoint&) = delete;
 
     const IID& iid() const { return iid_; }
-    // The advised sinks, each with one reference (empty slots of unadvised cookies are skipped).
-    std::vector<IUnknown*> Sinks() const;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override;
     STDMETHODIMP_(ULONG) AddRef() override;

@@ -30,7 +30,6 @@ public:
     // Takes the image list back from listView, which is about to be destroyed and would
     // otherwise destroy the list with itself.
     void ReleaseFrom(HWND listView) const;
-    bool HasImageList() const { return imageList_ != nullptr; }
 
     // The icon and type name for an extension (the text after the last '.', compared as exact
     // bytes). The first lookup of an extension asks the shell and adds its icon to the image

@@ -471,8 +471,8 @@ STDMETHODIMP COleControl::OnAmbientPropertyChange(DISPID) {
     return S_OK;
 }
 
-STDMETHODIMP COleControl::FreezeEvents(BOOL bFreeze) {
-    frozenEvents_ += bFreeze ? 1 : (frozenEvents_ > 0 ? -1 : 0);
+// The control fires no events, so there is nothing to hold back.
+STDMETHODIMP COleControl::FreezeEvents(BOOL) {
     return S_OK;
 }
 

@@ -193,7 +193,6 @@ private:
     bool inPlaceActive_ = false;
     bool uiActive_ = false;
     bool dirty_ = false;
-    LONG frozenEvents_ = 0;
 };
 
 // The window class stays registered while the module is loaded; it goes when the module does,
