@@ -1,5 +1,5 @@
 #pragma once
-// What the container's parts share: UTF-8 output lines and a message pump.
+// What the container's parts share: UTF-8 output lines, a window's class and text, a message pump.
 #include <windows.h>
 
 #include <string>
@@ -17,6 +17,22 @@ inline std::string Utf8(const wchar_t* text, size_t length) {
 
 inline std::string Utf8(const std::wstring& text) {
     return Utf8(text.data(), text.size());
+}
+
+// "" for no window.
+inline std::wstring ClassOf(HWND window) {
+    wchar_t name[256] = {};
+    return window && GetClassNameW(window, name, 256) ? name : L"";
+}
+
+inline std::wstring TextOf(HWND window) {
+    const int length = window ? GetWindowTextLengthW(window) : 0;
+    std::wstring text(length + 1, L'\0');
+    if (length > 0)
+        text.resize(GetWindowTextW(window, text.data(), length + 1));
+    else
+        text.clear();
+    return text;
 }
 
 // Unbuffered: a test reading the output sees each line at once.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "host/HostSupport.h"
+#include "host/ListProbe.h"
 
 namespace host {
 namespace {
@@ -38,21 +39,6 @@ std::map<HWND, WatchedDialog> dialogs;
 std::vector<MessageBoxRecord> boxes;
 std::vector<FileDialogRecord> fileDialogs;
 std::optional<std::wstring> fileAnswer;
-
-std::wstring ClassOf(HWND window) {
-    wchar_t name[256] = {};
-    return window && GetClassNameW(window, name, 256) ? name : L"";
-}
-
-std::wstring TextOf(HWND window) {
-    const int length = window ? GetWindowTextLengthW(window) : 0;
-    std::wstring text(length + 1, L'\0');
-    if (length > 0)
-        text.resize(GetWindowTextW(window, text.data(), length + 1));
-    else
-        text.clear();
-    return text;
-}
 
 bool IsDialog(HWND window) {
     return ClassOf(window) == L"#32770";
@@ -94,14 +80,9 @@ HWND FileList(HWND dialog) {
     return files;
 }
 
-int FileCount(HWND dialog) {
-    HWND files = FileList(dialog);
-    return files ? int(SendMessageW(files, LVM_GETITEMCOUNT, 0, 0)) : 0;
-}
-
 // Whether the dialog's file list has settled (the same rows for a while), so it can be read.
 bool Settled(HWND dialog, WatchedDialog& watched, ULONGLONG now) {
-    const int files = FileCount(dialog);
+    const int files = ListRowCount(FileList(dialog));
     if (files != watched.files) {
         watched.files = files;
         watched.filesSince = now;
@@ -128,7 +109,7 @@ void ReadFileDialog(HWND dialog) {
     record.filterIndex = std::to_wstring(int(SendMessageW(types, CB_GETCURSEL, 0, 0)));
     HWND files = FileList(dialog);
     parts.clear();
-    const int rows = files ? int(SendMessageW(files, LVM_GETITEMCOUNT, 0, 0)) : 0;
+    const int rows = ListRowCount(files);
     for (int i = 0; i < rows; ++i) {
         wchar_t text[MAX_PATH] = {};
         LVITEMW item{};

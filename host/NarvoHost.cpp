@@ -18,8 +18,11 @@
 #include "host/HostSupport.h"
 #include "host/ListProbe.h"
 #include "host/ModalWatch.h"
+#include "module/resource.h"
 
+using host::ClassOf;
 using host::PumpMessages;
+using host::TextOf;
 using host::Utf8;
 using host::WriteLine;
 using narvo::ComPtr;
@@ -62,6 +65,13 @@ std::string Hex(HRESULT hr) {
     char text[16];
     std::snprintf(text, sizeof text, "0x%08lx", static_cast<unsigned long>(hr));
     return text;
+}
+
+// Lets go of the strings an engine or a callee filled in.
+void FreeException(EXCEPINFO& exception) {
+    SysFreeString(exception.bstrSource);
+    SysFreeString(exception.bstrDescription);
+    SysFreeString(exception.bstrHelpFile);
 }
 
 bool ReadScript(const std::wstring& path, std::wstring& code);
@@ -320,6 +330,11 @@ void SetNumber(VARIANT* result, bool found, long number) {
     if (found) V_I4(result) = number;
 }
 
+void SetBool(VARIANT* result, bool value) {
+    V_VT(result) = VT_BOOL;
+    V_BOOL(result) = value ? VARIANT_TRUE : VARIANT_FALSE;
+}
+
 // The process of a visible top-level window of another process whose title holds text.
 struct WindowSearch {
     std::wstring text;
@@ -448,12 +463,8 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     case kColumnHeader: {
         if (FAILED(hr = argument(0, VT_I4, a))) break;
         std::wstring text;
-        if (container_.ColumnHeader(V_I4(&a), text)) {
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = SysAllocString(text.c_str());
-        } else {
-            V_VT(result) = VT_NULL;
-        }
+        const bool found = container_.ColumnHeader(V_I4(&a), text);
+        SetText(result, found, text);
         break;
     }
     case kDeactivate:
@@ -465,33 +476,23 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
         container_.ReleaseControl();
         break;
     case kCanUnload:
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = container_.CanUnload() ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, container_.CanUnload());
         break;
     case kScreenshot:
         if (FAILED(hr = argument(0, VT_BSTR, a))) break;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = container_.Screenshot(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, container_.Screenshot(V_BSTR(&a)));
         break;
     case kReadText: {
         if (FAILED(hr = argument(0, VT_BSTR, a))) break;
         std::wstring text;
-        if (container_.ReadText(V_BSTR(&a), text)) {
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = SysAllocStringLen(text.data(), UINT(text.size()));
-        } else {
-            V_VT(result) = VT_NULL;
-        }
+        const bool found = container_.ReadText(V_BSTR(&a), text);
+        SetText(result, found, text);
         break;
     }
     case kFocus: {
         std::wstring focused;
-        if (container_.FocusControl(focused)) {
-            V_VT(result) = VT_BSTR;
-            V_BSTR(result) = SysAllocString(focused.c_str());
-        } else {
-            V_VT(result) = VT_NULL;
-        }
+        const bool found = container_.FocusControl(focused);
+        SetText(result, found, focused);
         break;
     }
     case kListRowCount:
@@ -523,9 +524,7 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     }
     case kDoubleClickRow:
         if (FAILED(hr = argument(0, VT_I4, a))) break;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) =
-            host::DoubleClickRow(container_.ListWindow(), V_I4(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, host::DoubleClickRow(container_.ListWindow(), V_I4(&a)));
         break;
     case kMessageBoxCount:
         SetNumber(result, true, host::MessageBoxCount());
@@ -555,8 +554,7 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     }
     case kEndProcess:
         if (FAILED(hr = argument(0, VT_I4, a))) break;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = EndProcess(DWORD(V_I4(&a))) ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, EndProcess(DWORD(V_I4(&a))));
         break;
     case kAfter:
         if (FAILED(hr = argument(0, VT_I4, a)) || FAILED(hr = argument(1, VT_DISPATCH, b))) break;
@@ -578,8 +576,7 @@ STDMETHODIMP CHostObject::Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS
     }
     case kScreenshotScreen:
         if (FAILED(hr = argument(0, VT_BSTR, a))) break;
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = container_.ScreenshotScreen(V_BSTR(&a)) ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, container_.ScreenshotScreen(V_BSTR(&a)));
         break;
     case kPostQuit:
         if (FAILED(hr = argument(0, VT_I4, a))) break;
@@ -700,9 +697,7 @@ int CContainer::Run(const std::wstring& code) {
     hr = parser->ParseScriptText(code.c_str(), nullptr, nullptr, nullptr, 0, 0,
                                  SCRIPTTEXT_ISVISIBLE, nullptr, &exception);
     host::UninstallModalWatch();
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    FreeException(exception);
     if (FAILED(hr) && !scriptFailed_) {
         Fail(Utf8(scriptName_) + ": the script did not run: " + Hex(hr));
         scriptFailed_ = true;
@@ -751,9 +746,7 @@ STDMETHODIMP CContainer::OnScriptError(IActiveScriptError* error) {
     if (exception.bstrDescription)
         text += ": " + Utf8(exception.bstrDescription, SysStringLen(exception.bstrDescription));
     Fail(text);
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    FreeException(exception);
     return S_OK;
 }
 
@@ -800,11 +793,8 @@ bool CContainer::FocusControl(std::wstring& focusedClass) {
     if (!control) return false;
     SetFocus(control);
     PumpMessages(0);
-    wchar_t name[256] = {};
-    HWND focused = GetFocus();
-    if (!focused || !GetClassNameW(focused, name, 256)) return false;
-    focusedClass = name;
-    return true;
+    focusedClass = ClassOf(GetFocus());
+    return !focusedClass.empty();
 }
 
 bool CContainer::ColumnHeader(int index, std::wstring& text) const {
@@ -941,9 +931,7 @@ void CALLBACK CContainer::CallbackTimer(HWND, UINT, UINT_PTR id, DWORD) {
         Fail(text);
         self->scriptFailed_ = true;
     }
-    SysFreeString(exception.bstrSource);
-    SysFreeString(exception.bstrDescription);
-    SysFreeString(exception.bstrHelpFile);
+    FreeException(exception);
 }
 
 void CContainer::DropCallbacks() {
@@ -952,12 +940,10 @@ void CContainer::DropCallbacks() {
     callbacks_.clear();
 }
 
-// The progress box of this thread: a dialog holding a progress bar as control 202.
+// The progress box of this thread: a dialog holding the progress bar.
 BOOL CALLBACK MatchProgressBox(HWND hwnd, LPARAM found) {
-    wchar_t name[64] = {};
-    HWND bar = GetDlgItem(hwnd, 202);
-    if (!GetClassNameW(hwnd, name, 64) || wcscmp(name, L"#32770") != 0 || !bar ||
-        !GetClassNameW(bar, name, 64) || _wcsicmp(name, PROGRESS_CLASSW) != 0)
+    if (ClassOf(hwnd) != L"#32770" ||
+        _wcsicmp(ClassOf(GetDlgItem(hwnd, IDC_PROGRESS_BAR)).c_str(), PROGRESS_CLASSW) != 0)
         return TRUE;
     *reinterpret_cast<HWND*>(found) = hwnd;
     return FALSE;
@@ -969,22 +955,15 @@ HWND FindProgressBox() {
     return found;
 }
 
-std::wstring ItemText(HWND dialog, int id) {
-    HWND item = GetDlgItem(dialog, id);
-    std::wstring text(item ? GetWindowTextLengthW(item) + 1 : 1, L'\0');
-    text.resize(item ? GetWindowTextW(item, text.data(), int(text.size())) : 0);
-    return text;
-}
-
 void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
     HWND box = FindProgressBox();
     V_VT(result) = VT_NULL;
     if (!box) return;
-    HWND bar = GetDlgItem(box, 202);
+    HWND bar = GetDlgItem(box, IDC_PROGRESS_BAR);
     if (what == L"message") {
-        SetText(result, true, ItemText(box, 205));
+        SetText(result, true, TextOf(GetDlgItem(box, IDC_PROGRESS_MESSAGE)));
     } else if (what == L"percent") {
-        SetText(result, true, ItemText(box, 206));
+        SetText(result, true, TextOf(GetDlgItem(box, IDC_PROGRESS_PERCENT)));
     } else if (what == L"bar") {
         SetNumber(result, true, long(SendMessageW(bar, PBM_GETPOS, 0, 0)));
     } else if (what == L"range") {
@@ -992,8 +971,7 @@ void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
         SendMessageW(bar, PBM_GETRANGE, FALSE, reinterpret_cast<LPARAM>(&range));
         SetText(result, true, std::to_wstring(range.iLow) + L"-" + std::to_wstring(range.iHigh));
     } else if (what == L"visible") {
-        V_VT(result) = VT_BOOL;
-        V_BOOL(result) = IsWindowVisible(box) ? VARIANT_TRUE : VARIANT_FALSE;
+        SetBool(result, IsWindowVisible(box));
     } else if (what == L"style") {
         SetNumber(result, true, long(GetWindowLongW(box, GWL_STYLE)));
     } else if (what == L"rect") {
@@ -1001,8 +979,8 @@ void CContainer::ProgressBox(const std::wstring& what, VARIANT* result) const {
         GetWindowRect(box, &bounds);
         SetText(result, true, RectText(bounds));
     } else if (what == L"picture") {
-        HBITMAP picture =
-            reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, 204, STM_GETIMAGE, IMAGE_BITMAP, 0));
+        HBITMAP picture = reinterpret_cast<HBITMAP>(
+            SendDlgItemMessageW(box, IDC_PROGRESS_PICTURE, STM_GETIMAGE, IMAGE_BITMAP, 0));
         BITMAP info{};
         const bool found = picture && GetObjectW(picture, sizeof info, &info);
         SetText(result, found,
