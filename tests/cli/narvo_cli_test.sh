@@ -3,19 +3,10 @@
 # Usage: narvo_cli_test.sh COMMAND... (the narvo program, possibly behind a runner such as Wine)
 set -u
 narvo=("$@")
+. "$(dirname "${BASH_SOURCE[0]}")/../support/narvo_run.sh"
 work=$(mktemp -d)
 trap 'chmod -R u+w "$work"; rm -rf "$work"' EXIT
 cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-# Runs narvo; stdout and stderr without the carriage returns a Windows build writes.
-run() {
-  "${narvo[@]}" "$@" >out.txt 2>err.txt
-  status=$?
-  tr -d '\r' <out.txt >stdout.txt
-  tr -d '\r' <err.txt >stderr.txt
-}
-expect_status() { [ "$status" -eq "$1" ] || fail "$2: exit status $status, expected $1 ($(cat stderr.txt))"; }
 
 # --- digests: the FIPS 180 examples and a large file, against sha1sum and zlib -------------------
 printf 'abc' >v1
@@ -29,17 +20,17 @@ sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(3 * 1024 * 1024 + 
 printf '\377\377\377\377' >ones.bin
 for f in v1 v2 v3 v4 large.bin ones.bin; do
   run sha1 "$f"
-  expect_status 0 "sha1 $f"
+  expect 0 "sha1 $f"
   [ "$(cat stdout.txt)" = "$(sha1sum "$f" | cut -d' ' -f1)" ] || fail "sha1 $f: $(cat stdout.txt)"
   run crc32 "$f"
-  expect_status 0 "crc32 $f"
+  expect 0 "crc32 $f"
   want=$(python3 -c "import zlib,sys; print('%08x' % zlib.crc32(open(sys.argv[1],'rb').read()))" "$f")
   [ "$(cat stdout.txt)" = "$want" ] || fail "crc32 $f: $(cat stdout.txt), expected $want"
 done
 run crc32 ones.bin
 [ "$(cat stdout.txt)" = "ffffffff" ] || fail "crc32 of four 0xFF bytes: $(cat stdout.txt)"
 run sha1 missing.bin
-expect_status 1 "sha1 of a missing file"
+expect 1 "sha1 of a missing file"
 [ -s stderr.txt ] || fail "sha1 of a missing file says nothing"
 
 # --- list: the rows the viewer shows, against unzip's own listing ---------------------------------
@@ -51,20 +42,20 @@ printf 'htm' >src/page.htm
 printf 'tmp' >src/scratch.tmp
 (cd src && zip -q -r ../a.zip readme.txt docs page.files page.htm scratch.tmp empty)
 run list a.zip
-expect_status 0 "list"
+expect 0 "list"
 unzip -Z1 a.zip | grep -v '\.files' >names.txt
 [ "$(cut -f1 stdout.txt)" = "$(cat names.txt)" ] || fail "list names differ from unzip -Z1: $(cat stdout.txt)"
 grep -qx "$(printf 'docs/big.bin\t1,234,567')" stdout.txt || fail "list size text: $(cat stdout.txt)"
 grep -qx "$(printf 'docs/\t0')" stdout.txt || fail "list folder row: $(cat stdout.txt)"
 run list a.zip --exclude '.tmp|big'
-expect_status 0 "list --exclude"
+expect 0 "list --exclude"
 grep -q -e scratch.tmp -e big.bin stdout.txt && fail "excluded rows listed: $(cat stdout.txt)"
 grep -q readme.txt stdout.txt || fail "list --exclude dropped readme.txt"
 run list a.zip --exclude ''
 [ "$status" -eq 0 ] && [ ! -s stdout.txt ] || fail "an empty filter must hide every row"
 printf 'not a zip' >text.zip
 run list text.zip
-expect_status 1 "list of a text file"
+expect 1 "list of a text file"
 grep -q -- '-103' stderr.txt || fail "list of a text file: $(cat stderr.txt)"
 # A directory record damaged part-way: nothing listed, not even the rows read before it.
 python3 -c "
@@ -73,44 +64,44 @@ at = d.find(b'PK\x01\x02', d.find(b'PK\x01\x02') + 1)
 d[at:at + 4] = b'XXXX'
 open('damaged.zip', 'wb').write(d)"
 run list damaged.zip
-expect_status 1 "list of a damaged directory"
+expect 1 "list of a damaged directory"
 [ ! -s stdout.txt ] || fail "list of a damaged directory printed rows: $(cat stdout.txt)"
 
 # --- extract-all: the same files as unzip -j, a trailing separator added, unchanged ones kept ---
 mkdir out ref
 run extract-all a.zip out
-expect_status 0 "extract-all"
+expect 0 "extract-all"
 (cd ref && unzip -q -o -j ../a.zip)
 diff -r out ref >/dev/null || fail "extract-all differs from unzip -j: $(diff -r out ref | head -3)"
 [ -w out/readme.txt ] && [ "$(id -u)" -ne 0 ] && fail "extracted files must be read-only"
 [ -z "$(find out -perm -u+w -type f)" ] || fail "extracted files must be read-only"
 touch -d '2001-02-03 04:05:06' out/readme.txt
 run extract-all a.zip out/
-expect_status 0 "extract-all again"
+expect 0 "extract-all again"
 [ "$(date -r out/readme.txt +%Y)" = 2001 ] || fail "an unchanged entry was rewritten"
 run extract-all a.zip missing-folder
-expect_status 1 "extract-all into a missing folder"
+expect 1 "extract-all into a missing folder"
 grep -q -- '-1 ' stderr.txt || fail "extract-all into a missing folder: $(cat stderr.txt)"
 run extract-all text.zip out
-expect_status 1 "extract-all of a text file"
+expect 1 "extract-all of a text file"
 grep -q -- '-102' stderr.txt || fail "extract-all of a text file: $(cat stderr.txt)"
 
 # --- usage --------------------------------------------------------------------------------------
 run --help
-expect_status 0 "--help"
+expect 0 "--help"
 grep -q usage stdout.txt || fail "--help prints no usage"
 run
-expect_status 2 "no command"
+expect 2 "no command"
 run frobnicate
-expect_status 2 "unknown command"
+expect 2 "unknown command"
 run list
-expect_status 2 "list without an archive"
+expect 2 "list without an archive"
 run list a.zip --bogus
-expect_status 2 "unknown option"
+expect 2 "unknown option"
 run list a.zip --exclude
-expect_status 2 "option without its value"
+expect 2 "option without its value"
 run sha1 v1 v2
-expect_status 2 "two files for sha1"
+expect 2 "two files for sha1"
 
 echo "$failures failures"
 [ "$failures" -eq 0 ]

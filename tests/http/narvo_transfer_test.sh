@@ -6,6 +6,7 @@ set -u
 server_py=$1 runner=$2 trust=$3 narvo_path=$4
 narvo=("$narvo_path")
 [ "$runner" = - ] || narvo=("$runner" "$narvo_path")
+. "$(dirname "${BASH_SOURCE[0]}")/../support/narvo_run.sh"
 work=$(mktemp -d)
 server_pid=
 trusted=
@@ -16,17 +17,6 @@ cleanup() {
 }
 trap cleanup EXIT
 cd "$work"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-run() {
-  "${narvo[@]}" "$@" >out.txt 2>err.txt
-  status=$?
-  tr -d '\r' <err.txt >stderr.txt
-}
-expect() { # STATUS WHAT [RESULT-CODE]
-  [ "$status" -eq "$1" ] || fail "$2: exit status $status, expected $1 ($(cat stderr.txt))"
-  [ $# -lt 3 ] || grep -q "result $3 " stderr.txt || fail "$2: expected result $3 ($(cat stderr.txt))"
-}
 
 # --- certificates: a trusted authority, an untrusted one, and three server certificates --------
 cat >ca.cnf <<'CNF'
