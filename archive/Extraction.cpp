@@ -100,8 +100,10 @@ int ExtractNamedEntry(const char* archivePath, const char* entryName, const char
         rc = ReadCurrentEntryInfo(reader.Handle(), info, name);
         if (rc != UNZ_OK) break;
         if (name.size() == wanted.size() && name.find('\0') == std::string::npos &&
-            unzStringFileNameCompare(name.c_str(), entryName, 2) == 0)
-            return ExtractCurrentEntry(reader.Handle(), destFolder);
+            unzStringFileNameCompare(name.c_str(), entryName, 2) == 0) {
+            detail::CopyBuffer buffer;
+            return detail::ExtractEntry(reader.Handle(), info, name, destFolder, buffer, false);
+        }
         rc = unzGoToNextFile(reader.Handle());
     }
     return rc;

@@ -200,24 +200,8 @@ std::uint32_t ReadLe32(const unsigned char* p) {
 }
 std::uint16_t ReadLe16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
 
-} // namespace
-
-zlib_filefunc64_def BufferedFileFunctions() { return BufferedZipStream::Functions(); }
-
-ZipReader::ZipReader(const char* path) {
-    if (!path || !*path) return;
-    zlib_filefunc64_def functions = BufferedFileFunctions();
-    handle_ = unzOpen2_64(path, &functions);
-    if (!handle_) emptyArchive_ = IsEmptyZipArchive(path);
-}
-
-void ZipReader::Close() {
-    if (!handle_) return;
-    unzCloseCurrentFile(handle_);
-    unzClose(handle_);
-    handle_ = nullptr;
-}
-
+// True when path is a ZIP archive with no entries whose end record stands at the start of the
+// file, the one form of empty archive the library cannot open.
 bool IsEmptyZipArchive(const char* path) {
     constexpr long kRecordSize = 22;
     std::FILE* file = std::fopen(path, "rb");
@@ -234,6 +218,24 @@ bool IsEmptyZipArchive(const char* path) {
     }
     std::fclose(file);
     return empty;
+}
+
+} // namespace
+
+zlib_filefunc64_def BufferedFileFunctions() { return BufferedZipStream::Functions(); }
+
+ZipReader::ZipReader(const char* path) {
+    if (!path || !*path) return;
+    zlib_filefunc64_def functions = BufferedFileFunctions();
+    handle_ = unzOpen2_64(path, &functions);
+    if (!handle_) emptyArchive_ = IsEmptyZipArchive(path);
+}
+
+void ZipReader::Close() {
+    if (!handle_) return;
+    unzCloseCurrentFile(handle_);
+    unzClose(handle_);
+    handle_ = nullptr;
 }
 
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {

@@ -10,7 +10,6 @@ namespace narvo {
 // Owns an open unzip handle; closing also closes any entry data left open.
 class ZipReader {
 public:
-    ZipReader() = default;
     // Opens path; Handle() is null when it cannot be opened as a ZIP archive. A valid archive
     // without entries is recognised here even where the library refuses it: IsEmptyArchive()
     // then tells the caller, and Handle() stays null.
@@ -27,10 +26,6 @@ private:
     unzFile handle_ = nullptr;
     bool emptyArchive_ = false;
 };
-
-// True when path is a ZIP archive with no entries whose end record stands at the start of the file,
-// the one form of empty archive the library cannot open.
-bool IsEmptyZipArchive(const char* path);
 
 // The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
 // buffer (read-only; writing is refused).
