@@ -159,7 +159,8 @@ STDMETHODIMP CViewer::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
     // Loaded afresh from the module file each time: nothing is cached.
     std::string path;
     if (FAILED(CNarvoModule::FilePath(path))) return E_FAIL;
-    const std::wstring widePath = WideFromNarrow(path);
+    // The narrow module path is in the process's code page, whatever the thread's locale is.
+    const std::wstring widePath = WideFromNarrow(path, CP_ACP);
     if (widePath.empty()) return E_OUTOFMEMORY;
     ComPtr<ITypeLib> library;
     const HRESULT hr = LoadTypeLib(widePath.c_str(), library.Put());

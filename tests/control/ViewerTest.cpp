@@ -551,3 +551,48 @@ TEST_F(ViewerTest, QuickActivationConnectsTheContainersSinks) {
     EXPECT_EQ(propertySink.refs, 1u);
     EXPECT_EQ(eventSink.refs, 1u);
 }
+
+// The module's path arrives in the process's ANSI code page; a page thread with another locale
+// must still find the type library in a module kept in a folder with a non-ASCII name.
+TEST_F(ViewerTest, FindsItsTypeInformationWhateverTheThreadLocale) {
+    // A letter the process code page holds exactly, and a thread locale whose code page reads
+    // its bytes as other letters.
+    std::wstring letter;
+    for (const wchar_t* candidate : {L"\u00e9", L"\uac00", L"\u0449"}) {
+        char narrow[8];
+        wchar_t back[4] = {};
+        BOOL lossy = FALSE;
+        const int n = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, candidate, 1, narrow,
+                                          sizeof narrow, nullptr, &lossy);
+        if (n > 0 && !lossy && MultiByteToWideChar(CP_ACP, 0, narrow, n, back, 4) == 1 &&
+            back[0] == candidate[0]) {
+            letter = candidate;
+            break;
+        }
+    }
+    if (letter.empty()) GTEST_SKIP() << "no test letter in code page " << GetACP();
+    const LANGID other = GetACP() == 1251 ? MAKELANGID(LANG_GREEK, SUBLANG_DEFAULT)
+                                          : MAKELANGID(LANG_RUSSIAN, SUBLANG_DEFAULT);
+
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    const std::wstring folder = std::wstring(temp) + L"narvo-typeinfo-" + letter;
+    CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring copy = folder + L"\\Narvo.dll";
+    ASSERT_TRUE(CopyFileW(NarvoDllPath().c_str(), copy.c_str(), FALSE));
+    {
+        NarvoLibrary moved(copy);
+        ASSERT_TRUE(moved.loaded());
+        ComPtr<IDispatch> viewer;
+        ASSERT_EQ(moved.Create(IID_IDispatch, viewer.PutVoid()), S_OK);
+        const LCID saved = GetThreadLocale();
+        ASSERT_TRUE(SetThreadLocale(MAKELCID(other, SORT_DEFAULT)));
+        ComPtr<ITypeInfo> info;
+        const HRESULT hr = viewer->GetTypeInfo(0, 0, info.Put());
+        SetThreadLocale(saved);
+        EXPECT_EQ(hr, S_OK);
+        EXPECT_TRUE(info);
+    }
+    DeleteFileW(copy.c_str());
+    RemoveDirectoryW(folder.c_str());
+}

@@ -101,7 +101,9 @@ std::wstring RegistryText(HKEY root, const std::wstring& path, const std::wstrin
     return data;
 }
 
-NarvoLibrary::NarvoLibrary() : module_(LoadLibraryW(NarvoDllPath().c_str())) {
+NarvoLibrary::NarvoLibrary() : NarvoLibrary(NarvoDllPath()) {}
+
+NarvoLibrary::NarvoLibrary(const std::wstring& path) : module_(LoadLibraryW(path.c_str())) {
     if (!module_) return;
     getClassObject_ = reinterpret_cast<decltype(getClassObject_)>(
         reinterpret_cast<void*>(GetProcAddress(module_, "DllGetClassObject")));

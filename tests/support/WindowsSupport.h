@@ -34,6 +34,8 @@ std::wstring GuidText(const GUID& guid);
 class NarvoLibrary {
 public:
     NarvoLibrary();
+    // A copy of the module loaded from another place.
+    explicit NarvoLibrary(const std::wstring& path);
     ~NarvoLibrary();
     NarvoLibrary(const NarvoLibrary&) = delete;
     NarvoLibrary& operator=(const NarvoLibrary&) = delete;
