@@ -26,7 +26,9 @@ public:
     std::string NameOrOrdinal() {
         if (*reinterpret_cast<const WORD*>(p_) == 0xFFFF) {
             Word();
-            return "#" + std::to_string(Word());
+            std::string ordinal = "#";
+            ordinal += std::to_string(Word()); // "#" + ... trips a false -Wrestrict in GCC 12
+            return ordinal;
         }
         return Text();
     }
