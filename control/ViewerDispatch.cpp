@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "control/ScriptString.h"
-#include "module/NarvoModule.h"
+#include "com/ScriptString.h"
+#include "com/ComModule.h"
 
 namespace narvo {
 namespace {
@@ -156,16 +156,7 @@ STDMETHODIMP CViewer::GetTypeInfo(UINT iTInfo, LCID, ITypeInfo** ppTInfo) {
     if (iTInfo != 0) return DISP_E_BADINDEX;
     if (!ppTInfo) return E_POINTER;
     *ppTInfo = nullptr;
-    // Loaded afresh from the module file each time: nothing is cached.
-    std::string path;
-    if (FAILED(CNarvoModule::FilePath(path))) return E_FAIL;
-    // The narrow module path is in the process's code page, whatever the thread's locale is.
-    const std::wstring widePath = WideFromNarrow(path, CP_ACP);
-    if (widePath.empty()) return E_OUTOFMEMORY;
-    ComPtr<ITypeLib> library;
-    const HRESULT hr = LoadTypeLib(widePath.c_str(), library.Put());
-    if (FAILED(hr)) return hr;
-    return library->GetTypeInfoOfGuid(IID_IViewer, ppTInfo);
+    return ComModule::TypeInfo(IID_IViewer, ppTInfo);
 }
 
 STDMETHODIMP CViewer::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LCID,

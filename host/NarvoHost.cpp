@@ -14,11 +14,11 @@
 #include <string>
 #include <vector>
 
-#include "control/ComPtr.h"
+#include "com/ComPtr.h"
 #include "host/HostSupport.h"
 #include "host/ListProbe.h"
 #include "host/ModalWatch.h"
-#include "module/resource.h"
+#include "control/ControlResources.h"
 
 using host::ClassOf;
 using host::PumpMessages;
