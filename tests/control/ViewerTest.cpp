@@ -86,6 +86,39 @@ public:
     IUnknown* inner = nullptr;
 };
 
+// A client site that asks the module, each time the control lets go of it, whether the module
+// could be unloaded at that moment.
+class UnloadProbeSite : public IOleClientSite {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IOleClientSite) return E_NOINTERFACE;
+        *ppv = static_cast<IOleClientSite*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        answers.push_back(SharedNarvoLibrary().CanUnloadNow());
+        return --refs;
+    }
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** container) override {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    ULONG refs = 1;
+    std::vector<HRESULT> answers;
+};
+
 ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes = {}) {
     ComPtr<IStream> stream;
     CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
@@ -144,6 +177,21 @@ TEST_F(ViewerTest, FactoryIsCachedAndLocksCountObjectsAndLockServer) {
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(Library().CanUnloadNow(), S_OK);
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
+}
+
+TEST_F(ViewerTest, ModuleStaysLockedUntilTheControlIsWhollyGone) {
+    UnloadProbeSite site;
+    {
+        ComPtr<IOleObject> object = NewViewer<IOleObject>();
+        ASSERT_EQ(object->SetClientSite(&site), S_OK);
+        // The last reference goes without SetClientSite(nullptr): the control lets go of its
+        // site while it takes itself apart, and its code is still running then.
+    }
+    ASSERT_FALSE(site.answers.empty());
+    for (const HRESULT answer : site.answers)
+        EXPECT_EQ(answer, S_FALSE);
+    EXPECT_EQ(site.refs, 1u);
+    EXPECT_EQ(Library().CanUnloadNow(), S_OK);
 }
 
 TEST_F(ViewerTest, AnswersForItsInterfacesWithOneIdentity) {
