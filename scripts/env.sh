@@ -18,6 +18,7 @@ narvo_hold_registry() {
   if [ "${NARVO_REGISTRY_LOCK:-}" = 1 ] && [ -z "${NARVO_REGISTRY_HELD:-}" ]; then
     export NARVO_REGISTRY_HELD=1
     mkdir -p "$WINEPREFIX"
-    exec flock "$WINEPREFIX/narvo-registry.lock" "$@"
+    # -o: programs the command leaves running (Wine services) must not keep holding the lock.
+    exec flock -o "$WINEPREFIX/narvo-registry.lock" "$@"
   fi
 }
