@@ -8,7 +8,5 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 # Static runtime: the binaries import only system DLLs.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-if(NARVO_MINGW_TRIPLE STREQUAL "x86_64-w64-mingw32")
-  # Tests of the 64-bit build run under Wine; 32-bit programs cannot run on this machine kind.
-  set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)
-endif()
+# Tests of both builds run under Wine, in one WoW64 prefix: wine64 starts 32-bit programs too.
+set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_CURRENT_LIST_DIR}/../scripts/wine-run)

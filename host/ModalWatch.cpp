@@ -136,21 +136,24 @@ void AnswerDialog(HWND dialog) {
     Click(dialog, IDOK);
 }
 
-BOOL CALLBACK VisitWindow(HWND window, LPARAM now) {
+// The tick count comes by address: an LPARAM holds only 32 bits on the 32-bit build, and the count
+// passes 2^31 after 25 days of uptime.
+BOOL CALLBACK VisitWindow(HWND window, LPARAM tickCount) {
+    const ULONGLONG now = *reinterpret_cast<const ULONGLONG*>(tickCount);
     if (!IsWindowVisible(window) || !IsDialog(window)) return TRUE;
     WatchedDialog& watched = dialogs[window];
-    if (!watched.seen) watched.seen = ULONGLONG(now);
+    if (!watched.seen) watched.seen = now;
     if (GetDlgItem(window, kMessageTextId)) {
         if (!watched.answered) HandleMessageBox(window);
-        watched.answered = ULONGLONG(now);
+        watched.answered = now;
     } else if (GetDlgItem(window, cmb1)) {
-        if (!watched.answered && Settled(window, watched, ULONGLONG(now))) {
+        if (!watched.answered && Settled(window, watched, now)) {
             ReadFileDialog(window);
             AnswerDialog(window);
-            watched.answered = ULONGLONG(now);
-        } else if (watched.answered && ULONGLONG(now) - watched.answered >= kAnswerGraceMs) {
+            watched.answered = now;
+        } else if (watched.answered && now - watched.answered >= kAnswerGraceMs) {
             Click(window, IDCANCEL);
-            watched.answered = ULONGLONG(now);
+            watched.answered = now;
         }
     }
     return TRUE;
@@ -160,7 +163,8 @@ void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
     // Forget windows that are gone, so a reused handle counts as a new window.
     for (auto it = dialogs.begin(); it != dialogs.end();)
         it = IsWindow(it->first) ? std::next(it) : dialogs.erase(it);
-    EnumThreadWindows(GetCurrentThreadId(), VisitWindow, LPARAM(GetTickCount64()));
+    const ULONGLONG now = GetTickCount64();
+    EnumThreadWindows(GetCurrentThreadId(), VisitWindow, reinterpret_cast<LPARAM>(&now));
 }
 
 bool Field(const std::wstring& field,

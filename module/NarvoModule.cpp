@@ -25,8 +25,9 @@ std::atomic<IClassFactory*> g_factory{nullptr};
 
 constexpr wchar_t kFriendlyName[] = L"CViewer Object";
 
-// The class part of the registry tree; the module part is resource 101.
-constexpr wchar_t kClassScript[] = LR"(HKCR
+// The class part of the registry tree; the module part is resource 101. The ProgIDs are one key
+// for the 32-bit and the 64-bit registry view, the class key is one per view.
+constexpr wchar_t kProgIdScript[] = LR"(HKCR
 {
 	Narvo.Viewer.1 = s '%FriendlyName%'
 	{
@@ -37,6 +38,10 @@ constexpr wchar_t kClassScript[] = LR"(HKCR
 		CLSID = s '%CLSID%'
 		CurVer = s 'Narvo.Viewer.1'
 	}
+}
+)";
+constexpr wchar_t kClassScript[] = LR"(HKCR
+{
 	NoRemove CLSID
 	{
 		ForceRemove '%CLSID%' = s '%FriendlyName%'
@@ -147,12 +152,14 @@ HRESULT UnregisterTypeLibrary() {
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
     if (FAILED(hr)) return hr;
-    // A library that is not registered is already as unregistration leaves it.
-    wchar_t versionKey[80];
-    wsprintfW(versionKey, L"TypeLib\\%s\\%x.%x", GuidText(attributes->guid).c_str(),
-              attributes->wMajorVerNum, attributes->wMinorVerNum);
+    // A library that is not registered for this module's platform is already as unregistration
+    // leaves it, also while the other platform's build keeps its own entry beside it.
+    wchar_t platformKey[96];
+    wsprintfW(platformKey, L"TypeLib\\%s\\%x.%x\\%x\\%s", GuidText(attributes->guid).c_str(),
+              attributes->wMajorVerNum, attributes->wMinorVerNum, attributes->lcid,
+              attributes->syskind == SYS_WIN64 ? L"win64" : L"win32");
     HKEY key = nullptr;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, versionKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, platformKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
         RegCloseKey(key);
         hr = UnRegisterTypeLib(attributes->guid, attributes->wMajorVerNum, attributes->wMinorVerNum,
                                attributes->lcid, attributes->syskind);
@@ -215,8 +222,21 @@ STDAPI DllCanUnloadNow() {
 
 namespace {
 
+// Whether the build of the other bitness still registers the class in its registry view (a 64-bit
+// Windows keeps one view per bitness; a 32-bit one has no other view and ignores the flag).
+bool OtherViewRegistersTheClass() {
+    const std::wstring path = L"CLSID\\" + GuidText(CLSID_CViewer) + L"\\InprocServer32";
+    const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | other, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 // Both directions run under the system locale, with the module's replacements and its script;
-// the first failing step ends them.
+// the first failing step ends them. The shared ProgIDs stay while the other bitness's build,
+// registered beside this one, still answers to them.
 HRESULT UpdateRegistry(bool registering) {
     SystemLocaleScope locale;
     std::vector<RegistryReplacement> replacements;
@@ -225,9 +245,12 @@ HRESULT UpdateRegistry(bool registering) {
     if (SUCCEEDED(hr)) hr = ModuleScript(moduleScript);
     if (registering) {
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kProgIdScript, replacements, true);
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, true);
         if (SUCCEEDED(hr)) hr = RegisterTypeLibrary();
     } else {
+        if (SUCCEEDED(hr) && !OtherViewRegistersTheClass())
+            hr = ApplyRegistryScript(kProgIdScript, replacements, false);
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, false);
         if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, false);

@@ -89,6 +89,8 @@ std::string Show(const std::vector<std::wstring>& lines) {
 
 const std::wstring kTypeLibKey = L"TypeLib\\" + kAppId;
 const std::wstring kInterfaceKey = L"Interface\\" + GuidText(IID_IViewer);
+// The type library's platform subkey: each build registers its own module under its own.
+const std::wstring kPlatform = sizeof(void*) == 8 ? L"win64" : L"win32";
 const std::wstring kEventsKey = L"Interface\\" + GuidText(DIID__IViewerEvents);
 
 void SetText(const std::wstring& path, const std::wstring& name, const std::wstring& text) {
@@ -117,7 +119,7 @@ TEST_F(Registration, WritesExactlyTheTreeAndRebuildsTheReplacedKeys) {
 }
 
 TEST_F(Registration, RegistersTheTypeLibraryForTheModule) {
-    EXPECT_EQ(Utf8(RegistryText(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\409\\win64")),
+    EXPECT_EQ(Utf8(RegistryText(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\409\\" + kPlatform)),
               Utf8(NarvoDllPath()));
     EXPECT_EQ(Utf8(RegistryText(HKEY_CLASSES_ROOT, kInterfaceKey + L"\\TypeLib")), Utf8(kAppId));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, kEventsKey));
@@ -128,18 +130,38 @@ TEST_F(Registration, RegistersTheTypeLibraryForTheModule) {
     ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
     EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_Narvo));
     EXPECT_EQ(attributes->lcid, 0x0409u);
-    EXPECT_EQ(attributes->syskind, SYS_WIN64);
+    EXPECT_EQ(attributes->syskind, sizeof(void*) == 8 ? SYS_WIN64 : SYS_WIN32);
     library->ReleaseTLibAttr(attributes);
     library->Release();
 }
 
+// The other bitness's build of the control, registered in its own registry view of this prefix.
+bool OtherBuildRegistered() {
+    const std::wstring path = kClassKey + L"\\InprocServer32";
+    const REGSAM other = sizeof(void*) == 8 ? KEY_WOW64_32KEY : KEY_WOW64_64KEY;
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | other, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
 TEST_F(Registration, UnregisteringRemovesAllButTheSharedRoots) {
-    SetText(L"Narvo.Viewer\\Extra", L"", L"x"); // keys below removed keys go with them
+    SetText(kClassKey + L"\\Extra", L"", L"x"); // keys below removed keys go with them
+    // The ProgIDs, one key for both views, stay while the other build still answers to them.
+    const bool other = OtherBuildRegistered();
+    if (!other) SetText(L"Narvo.Viewer\\Extra", L"", L"x");
     ASSERT_EQ(RunRegsvr32(true), 0);
-    EXPECT_EQ(Show(WrittenTree()), "");
+    std::vector<std::wstring> left;
+    for (const std::wstring& line : ExpectedTree())
+        if (other && line.rfind(L"Narvo.Viewer", 0) == 0) left.push_back(line);
+    EXPECT_EQ(Show(WrittenTree()), Show(left));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"AppID"));
     EXPECT_TRUE(RegistryKeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
-    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+    EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kTypeLibKey + L"\\1.0\\409\\" + kPlatform));
+    if (!other) {
+        EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kTypeLibKey));
+    }
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kInterfaceKey));
     EXPECT_FALSE(RegistryKeyExists(HKEY_CLASSES_ROOT, kEventsKey));
 

@@ -87,7 +87,11 @@ group("the next box labels from the last percentage shown", function () {
     check("result", download("again.bin", "/slow/300/100000/data.bin"), 0);
     watch.stop();
     check("first bar", watch.samples[0].bar, 0);
-    check("first label", watch.samples[0].percent, "0 %");
+    // On a loaded machine the first reading may come before the first report has been written.
+    var label = "(none)";
+    for (var i = 0; i < watch.samples.length && label == "(none)"; i++)
+        if (watch.samples[i].percent !== "") label = watch.samples[i].percent;
+    check("first label", label, "0 %");
 });
 
 group("a transfer started from the progress pump shares the box", function () {
