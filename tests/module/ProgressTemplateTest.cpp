@@ -35,6 +35,9 @@ protected:
 
 HMODULE ProgressTemplate::module_ = nullptr;
 
+// A dialog procedure must be stdcall on the 32-bit build, which a lambda cannot be.
+INT_PTR CALLBACK IgnoreMessages(HWND, UINT, WPARAM, LPARAM) { return FALSE; }
+
 } // namespace
 
 TEST_F(ProgressTemplate, BoxShowsItsPartsWhereAPersonLooksForThem) {
@@ -42,9 +45,7 @@ TEST_F(ProgressTemplate, BoxShowsItsPartsWhereAPersonLooksForThem) {
     // Loaded for real, so the picture control can load its bitmap from the module.
     HMODULE module = LoadLibraryW(NarvoDllPath().c_str());
     ASSERT_NE(module, nullptr);
-    HWND box = CreateDialogParamW(
-        module, MAKEINTRESOURCEW(103), nullptr,
-        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    HWND box = CreateDialogParamW(module, MAKEINTRESOURCEW(103), nullptr, IgnoreMessages, 0);
     ASSERT_NE(box, nullptr);
 
     // A strip without a title bar.
