@@ -15,4 +15,8 @@ bool LegacyCertificateChecks();
 // existing empty list allows nothing.
 bool AllowedSites(std::vector<std::string>& sites);
 
+// The URL security zone the system puts the address (UTF-8) in: 0 Local Machine, 1 Local
+// intranet, 2 Trusted sites, 3 Internet, 4 Restricted sites; -1 when the system cannot say.
+int UrlSecurityZone(const std::string& url);
+
 } // namespace narvo::platform

@@ -13,4 +13,8 @@ bool AllowedSites(std::vector<std::string>& sites) {
     return false;
 }
 
+int UrlSecurityZone(const std::string&) {
+    return -1;
+}
+
 } // namespace narvo::platform

@@ -4,6 +4,7 @@
 #include "platform/Policy.h"
 
 #include <windows.h>
+#include <urlmon.h>
 
 #include <string>
 
@@ -60,6 +61,24 @@ bool AllowedSites(std::vector<std::string>& sites) {
             sites.emplace_back(buffer, strnlen(buffer, size));
     }
     return true;
+}
+
+int UrlSecurityZone(const std::string& url) {
+    const int length = MultiByteToWideChar(CP_UTF8, 0, url.c_str(), -1, nullptr, 0);
+    if (length <= 0) return -1;
+    std::wstring wide(std::size_t(length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, url.c_str(), -1, wide.data(), length);
+    // The caller's apartment may or may not be initialised; the manager works in either.
+    const HRESULT init = CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    int zone = -1;
+    IInternetSecurityManager* manager = nullptr;
+    if (SUCCEEDED(CoInternetCreateSecurityManager(nullptr, &manager, 0)) && manager) {
+        DWORD mapped = 0;
+        if (SUCCEEDED(manager->MapUrlToZone(wide.c_str(), &mapped, 0))) zone = int(mapped);
+        manager->Release();
+    }
+    if (SUCCEEDED(init)) CoUninitialize();
+    return zone;
 }
 
 } // namespace narvo::platform
