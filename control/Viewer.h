@@ -10,13 +10,17 @@
 
 #include "Narvo_h.h"
 #include "archive/ArchiveListing.h"
+#include "com/ComModule.h"
 #include "control/FileTypeCache.h"
-#include "control/OleControl.h"
+#include "com/OleControl.h"
 #include "control/ProgressBox.h"
 
 namespace narvo {
 
-class CViewer final : public COleControl,
+// The module lock is the first base: bases go in reverse order, so it is released only after the
+// members and the OLE control base are gone, and the module cannot be unloaded under them.
+class CViewer final : private ModuleLock,
+                      public COleControl,
                       public IViewer,
                       public IObjectSafety,
                       public ISupportErrorInfo,

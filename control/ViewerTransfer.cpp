@@ -2,8 +2,8 @@
 // result code out. Failures are result codes; the call itself always succeeds.
 #include "control/Viewer.h"
 
-#include "control/ComPtr.h"
-#include "control/ScriptString.h"
+#include "com/ComPtr.h"
+#include "com/ScriptString.h"
 #include "http/HttpTransfer.h"
 
 namespace narvo {
