@@ -1,6 +1,8 @@
 #include "archive/EntryOpening.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
+#include "platform/Shell.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -51,6 +53,8 @@ TEST(WorkFolderFor, IsTheFolderSourceBesideTheArchive) {
 #ifdef _WIN32
     EXPECT_EQ(WorkFolderFor("C:\\docs\\a.zip"), "C:\\docs\\source\\");
     EXPECT_EQ(WorkFolderFor("C:\\a.zip"), "C:\\source\\");
+    // Rooted without a drive: the root is all of the folder.
+    EXPECT_EQ(WorkFolderFor("\\a.zip"), "\\source\\");
 #else
     EXPECT_EQ(WorkFolderFor("/docs/a.zip"), "/docs/source/");
     EXPECT_EQ(WorkFolderFor("/a.zip"), "/source/");
@@ -164,8 +168,19 @@ TEST_F(EntryOpeningTest, NeverReachesOutsideTheWorkFolder) {
 #ifndef _WIN32
     // The main entry opens; the hostile companion is passed over, the good one extracted.
     ASSERT_TRUE(OpenEntry(listing_, zip_, Row(listing_, "page.htm")));
-    EXPECT_EQ(Tree(dir_.path()),
-              (std::vector<std::string>{"docs", "docs/a.zip", "docs/source", "docs/source/page.files",
-                                        "docs/source/page.files/ok.gif", "docs/source/page.htm"}));
+    EXPECT_EQ(Tree(dir_.path()), (std::vector<std::string>{
+                                     "docs", "docs/a.zip", "docs/source", "docs/source/page.files",
+                                     "docs/source/page.files/ok.gif", "docs/source/page.htm"}));
 #endif
+}
+
+TEST(LaunchFile, RunsOnlyExeNamesDirectlyWhateverTheirAsciiCase) {
+    for (const char* exe : {"a.exe", "A.EXE", "docs|setup.Exe", ".exe"})
+        EXPECT_TRUE(platform::IsExecutableName(S(exe))) << exe;
+    for (const char* other : {"a.exe.txt", "exe", "a.ex", "a.exe ", "a_exe", ""})
+        EXPECT_FALSE(platform::IsExecutableName(other)) << other;
+    // Only ASCII letters fold: a dotted capital I (U+0130) is not an "i".
+    EXPECT_FALSE(narvo::AsciiEqualNoCase(std::wstring_view(L"\u0130d"), std::wstring_view(L"id")));
+    EXPECT_EQ(narvo::AsciiLower(L'\u00C4'), L'\u00C4');
+    EXPECT_TRUE(narvo::AsciiStartsWithNoCase(std::string_view("HTTPS://x"), "https://"));
 }
