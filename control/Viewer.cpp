@@ -76,6 +76,7 @@ void* CViewer::FindInterface(REFIID riid) {
     if (riid == IID_IQuickActivate) return static_cast<IQuickActivate*>(this);
     if (riid == IID_IDataObject) return static_cast<IDataObject*>(this);
     if (riid == IID_IObjectSafety) return static_cast<IObjectSafety*>(this);
+    if (riid == IID_IObjectWithSite) return static_cast<IObjectWithSite*>(this);
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
     if (riid == IID_IProvideClassInfo2) return static_cast<IProvideClassInfo2*>(this);
@@ -297,15 +298,16 @@ STDMETHODIMP CViewer::GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupported
         *pdwSupportedOptions = *pdwEnabledOptions = 0;
         return E_NOINTERFACE;
     }
-    *pdwSupportedOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
-    *pdwEnabledOptions = safetyOptions_;
+    // A page the policy refuses learns that the control is safe for nothing.
+    *pdwSupportedOptions = siteLock_.Refused() ? 0 : INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    *pdwEnabledOptions = siteLock_.Refused() ? 0 : safetyOptions_;
     return S_OK;
 }
 
 STDMETHODIMP CViewer::SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
                                                 DWORD dwEnabledOptions) {
     if (!FindInterface(riid) && riid != IID_IUnknown) return E_NOINTERFACE;
-    if (dwOptionSetMask > INTERFACESAFE_FOR_UNTRUSTED_CALLER) return E_FAIL;
+    if (dwOptionSetMask > INTERFACESAFE_FOR_UNTRUSTED_CALLER || siteLock_.Refused()) return E_FAIL;
     safetyOptions_ = (safetyOptions_ & ~dwOptionSetMask) | (dwOptionSetMask & dwEnabledOptions);
     return S_OK;
 }

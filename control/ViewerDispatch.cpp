@@ -132,6 +132,8 @@ STDMETHODIMP CViewer::GetIDsOfNames(REFIID, LPOLESTR* rgszNames, UINT cNames, LC
 STDMETHODIMP CViewer::Invoke(DISPID dispIdMember, REFIID, LCID, WORD wFlags,
                              DISPPARAMS* pDispParams, VARIANT* pVarResult, EXCEPINFO* pExcepInfo,
                              UINT* puArgErr) {
+    // A page the policy refuses gets nothing done, whatever it calls.
+    if (siteLock_.Refused()) return E_ACCESSDENIED;
     return DispatchInvoke<CViewer>(kMembers, *this, dispIdMember, wFlags, pDispParams, pVarResult,
                                    pExcepInfo, puArgErr);
 }

@@ -151,6 +151,7 @@ HRESULT CContainer::Activate() {
 void CContainer::ReleaseControl() {
     // Destroying the site window makes the ATL host close the control and let it go.
     viewer_->Detach();
+    forcedViewer_->Detach();
     control_.Reset();
     if (site_) DestroyWindow(site_);
     site_ = nullptr;

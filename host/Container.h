@@ -22,6 +22,8 @@ public:
     CContainer(std::wstring scriptName, std::vector<std::wstring> args)
         : scriptName_(std::move(scriptName)), args_(std::move(args)) {}
 
+    // --url: the container plays a browser's page at url (host/BrowserSite.h).
+    void SetPageUrl(std::wstring url) { pageUrl_ = std::move(url); }
     int Run(const std::wstring& code);
 
     // Services of `host`.
@@ -33,6 +35,8 @@ public:
     HRESULT Deactivate();
     HRESULT Activate();
     void ReleaseControl();
+    HRESULT SafetyResult() const { return safetyResult_; }
+    IDispatch* ViewerByForce() const { return forcedViewer_; }
     bool CanUnload() const;
     bool Screenshot(const std::wstring& path) const;
     bool FocusControl(std::wstring& focusedClass);
@@ -99,6 +103,9 @@ private:
     HWND log_ = nullptr;
     ComPtr<IUnknown> control_;
     CViewerProxy* viewer_ = new CViewerProxy;
+    CViewerProxy* forcedViewer_ = new CViewerProxy; // attached even when the page may not script
+    std::wstring pageUrl_;
+    HRESULT safetyResult_ = S_OK;
     CHostObject* host_ = new CHostObject(*this);
     bool scriptFailed_ = false;
 };

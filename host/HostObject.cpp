@@ -229,6 +229,20 @@ constexpr Member kMembers[] = {
          Answer(r, found, found ? long(msg.wParam) : 0);
          return S_OK;
      }},
+    {{L"safetyResult", 34, kMethod, ""},
+     [](CContainer& c, const Args&, VARIANT* r) {
+         SetNumber(r, LONG(c.SafetyResult()));
+         return S_OK;
+     }},
+    {{L"viewerByForce", 35, kMethod, ""},
+     [](CContainer& c, const Args&, VARIANT* r) {
+         if (r) {
+             V_VT(r) = VT_DISPATCH;
+             V_DISPATCH(r) = c.ViewerByForce();
+             V_DISPATCH(r)->AddRef();
+         }
+         return S_OK;
+     }},
 };
 
 } // namespace

@@ -19,12 +19,19 @@ using namespace host;
 int main() {
     int argc = 0;
     LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (!argv || argc < 2) {
-        Fail("usage: narvo-host SCRIPT.js [ARG...]");
+    // --url URL before the script: the container plays a browser's page at URL.
+    int first = 1;
+    std::wstring pageUrl;
+    if (argv && argc >= 3 && std::wstring(argv[1]) == L"--url") {
+        pageUrl = argv[2];
+        first = 3;
+    }
+    if (!argv || argc < first + 1 || (first == 3 && pageUrl.empty())) {
+        Fail("usage: narvo-host [--url URL] SCRIPT.js [ARG...]");
         return kExitUsage;
     }
-    const std::wstring scriptPath = argv[1];
-    std::vector<std::wstring> args(argv + 2, argv + argc);
+    const std::wstring scriptPath = argv[first];
+    std::vector<std::wstring> args(argv + first + 1, argv + argc);
     LocalFree(argv);
 
     std::wstring code;
@@ -40,6 +47,7 @@ int main() {
     int status = 0;
     {
         CContainer container(scriptPath, std::move(args));
+        if (!pageUrl.empty()) container.SetPageUrl(pageUrl);
         status = container.Run(code);
     }
     OleUninitialize();

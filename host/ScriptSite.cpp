@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "host/BrowserSite.h"
 #include "host/Container.h"
 #include "host/HostSupport.h"
 #include "host/ModalWatch.h"
@@ -61,7 +62,18 @@ int CContainer::Run(const std::wstring& code) {
         Fail("cannot host Narvo.Viewer (is Narvo.dll registered?)");
         return kExitNoControl;
     }
-    viewer_->Attach(dispatch.Get());
+    // A browser's page gives the control its site and asks whether it is safe to script; a
+    // control that says no is no `viewer` of the page.
+    if (!pageUrl_.empty()) {
+        if (FAILED(GiveBrowserSite(control_.Get(), pageUrl_))) {
+            Fail("cannot give the control the page's site");
+            return kExitNoControl;
+        }
+        safetyResult_ = NegotiateScriptingSafety(control_.Get());
+    }
+    const bool scriptable = SUCCEEDED(safetyResult_);
+    if (scriptable) viewer_->Attach(dispatch.Get());
+    forcedViewer_->Attach(dispatch.Get());
     dispatch.Reset(); // from here on the page's `viewer` and the site hold the control
     UpdateWindow(frame_);
     PumpMessages(0);
@@ -73,11 +85,18 @@ int CContainer::Run(const std::wstring& code) {
     if (SUCCEEDED(hr)) hr = engine->QueryInterface(kIidActiveScriptParse, parser.PutVoid());
     if (SUCCEEDED(hr)) hr = parser->InitNew();
     if (SUCCEEDED(hr)) hr = engine->SetScriptSite(this);
-    if (SUCCEEDED(hr)) hr = engine->AddNamedItem(L"viewer", SCRIPTITEM_ISVISIBLE);
+    if (SUCCEEDED(hr) && scriptable) hr = engine->AddNamedItem(L"viewer", SCRIPTITEM_ISVISIBLE);
     if (SUCCEEDED(hr)) hr = engine->AddNamedItem(L"host", SCRIPTITEM_ISVISIBLE);
     if (SUCCEEDED(hr)) hr = engine->SetScriptState(SCRIPTSTATE_STARTED);
     if (FAILED(hr)) {
         Fail("cannot start the JScript engine: " + Hex(hr));
+        return kExitScriptError;
+    }
+    if (!scriptable)
+        hr = parser->ParseScriptText(L"var viewer = null;", nullptr, nullptr, nullptr, 0, 0,
+                                     SCRIPTTEXT_ISVISIBLE, nullptr, nullptr);
+    if (FAILED(hr)) {
+        Fail("cannot start the page: " + Hex(hr));
         return kExitScriptError;
     }
     EXCEPINFO exception{};
@@ -97,6 +116,7 @@ int CContainer::Run(const std::wstring& code) {
     engine.Reset();
     ReleaseControl();
     viewer_->Release();
+    forcedViewer_->Release();
     host_->Release();
     DestroyWindow(frame_);
     return scriptFailed_ ? kExitScriptError : 0;
