@@ -26,44 +26,6 @@ LONG g_lockCount = 0;
 CRITICAL_SECTION g_lock;
 std::atomic<IClassFactory*> g_factory{nullptr};
 
-constexpr wchar_t kFriendlyName[] = L"CViewer Object";
-
-// The class part of the registry tree; the module part is resource 101.
-constexpr wchar_t kClassScript[] = LR"(HKCR
-{
-	Narvo.Viewer.1 = s '%FriendlyName%'
-	{
-		CLSID = s '%CLSID%'
-	}
-	Narvo.Viewer = s '%FriendlyName%'
-	{
-		CLSID = s '%CLSID%'
-		CurVer = s 'Narvo.Viewer.1'
-	}
-	NoRemove CLSID
-	{
-		ForceRemove '%CLSID%' = s '%FriendlyName%'
-		{
-			ProgID = s 'Narvo.Viewer.1'
-			VersionIndependentProgID = s 'Narvo.Viewer'
-			'%MODULETYPE%' = s '%MODULE%'
-			{
-				val ThreadingModel = s 'apartment'
-			}
-			ForceRemove Control
-			ForceRemove ToolboxBitmap32 = s '%MODULE%, 1'
-			MiscStatus = s '0'
-			{
-				'1' = s '131473'
-			}
-			val AppID = s '%APPID%'
-			TypeLib = s '%MODULEGUID%'
-			Version = s '1.0'
-		}
-	}
-}
-)";
-
 class CClassFactory final : public IClassFactory {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -105,15 +67,18 @@ HRESULT ModuleReplacements(std::vector<RegistryReplacement>& replacements) {
     const HRESULT hr = CNarvoModule::FilePath(path);
     if (FAILED(hr)) return hr;
     replacements = {
-        {L"APPID", GuidText(LIBID_Narvo)},         {L"MODULEGUID", GuidText(LIBID_Narvo)},
-        {L"MODULE", WideFromNarrow(path, CP_ACP)}, {L"MODULETYPE", L"InprocServer32"},
-        {L"FriendlyName", kFriendlyName},          {L"CLSID", GuidText(CLSID_CViewer)},
+        {L"APPID", GuidText(LIBID_Narvo)},
+        {L"MODULEGUID", GuidText(LIBID_Narvo)},
+        {L"MODULE", WideFromNarrow(path, CP_ACP)},
+        {L"CLSID", GuidText(CLSID_CViewer)},
     };
     return S_OK;
 }
 
-HRESULT ModuleScript(std::wstring& script) {
-    HRSRC resource = FindResourceW(g_instance, MAKEINTRESOURCEW(IDR_NARVO), L"REGISTRY");
+// One of the module's registration scripts (IDR_NARVO: the module's AppID; IDR_VIEWER: the class).
+// The packages' registry rows are generated from the same two files.
+HRESULT ModuleScript(UINT id, std::wstring& script) {
+    HRSRC resource = FindResourceW(g_instance, MAKEINTRESOURCEW(id), L"REGISTRY");
     HGLOBAL loaded = resource ? LoadResource(g_instance, resource) : nullptr;
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!text) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -252,15 +217,16 @@ namespace {
 HRESULT UpdateRegistry(bool registering) {
     SystemLocaleScope locale;
     std::vector<RegistryReplacement> replacements;
-    std::wstring moduleScript;
+    std::wstring moduleScript, classScript;
     HRESULT hr = ModuleReplacements(replacements);
-    if (SUCCEEDED(hr)) hr = ModuleScript(moduleScript);
+    if (SUCCEEDED(hr)) hr = ModuleScript(IDR_NARVO, moduleScript);
+    if (SUCCEEDED(hr)) hr = ModuleScript(IDR_VIEWER, classScript);
     if (registering) {
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, true);
-        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(classScript, replacements, true);
         if (SUCCEEDED(hr)) hr = RegisterTypeLibrary();
     } else {
-        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, false);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(classScript, replacements, false);
         if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, false);
     }

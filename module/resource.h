@@ -2,7 +2,8 @@
 #pragma once
 
 #define IDS_PROJNAME 100
-#define IDR_NARVO 101
+#define IDR_NARVO 101  // registration script: the module's AppID
+#define IDR_VIEWER 102 // registration script: the class and its ProgIDs
 #define IDS_HEADER_NAME 1000
 #define IDS_HEADER_TYPE 1001
 #define IDS_HEADER_SIZE 1002
