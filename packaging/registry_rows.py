@@ -21,6 +21,11 @@ from xml.sax.saxutils import quoteattr
 # the IDispatch marshaler for dispinterfaces.
 PS_OA_INTERFACE = "{00020424-0000-0000-C000-000000000046}"
 PS_DISPATCH = "{00020420-0000-0000-C000-000000000046}"
+# Stand-ins for what the installer fills in (the module's installed path, its folder without the
+# closing separator, which the packages' script action sets), kept apart from the scripts' own
+# text until that is escaped.
+MODULE_PATH, HELP_FOLDER = "\0MODULE\0", "\0HELPDIR\0"
+INSTALLER_TEXT = {MODULE_PATH: "[#NarvoDll]", HELP_FOLDER: "[NARVOHELPDIR]"}
 HIVES = {"HKCR": "HKCR", "HKEY_CLASSES_ROOT": "HKCR", "HKCU": "HKCU",
          "HKEY_CURRENT_USER": "HKCU", "HKLM": "HKLM", "HKEY_LOCAL_MACHINE": "HKLM"}
 
@@ -192,9 +197,7 @@ def typelib_rows(facts, module, arch):
             ("native", "HKCR", version, None, facts["name"], "value"),
             ("native", "HKCR", f"{version}\\{facts['lcid']:x}\\{platform}", None, module, "value"),
             ("native", "HKCR", f"{version}\\FLAGS", None, str(facts["flags"]), "value"),
-            # The module's folder without the closing separator a directory property carries:
-            # the packages' script action sets it.
-            ("native", "HKCR", f"{version}\\HELPDIR", None, "[NARVOHELPDIR]", "value")]
+            ("native", "HKCR", f"{version}\\HELPDIR", None, HELP_FOLDER, "value")]
     views = ["native", "wow32"] if arch == "x64" else ["native"]
     for view in views:
         for name, iid, proxy in facts["interfaces"]:
@@ -206,6 +209,14 @@ def typelib_rows(facts, module, arch):
                      (view, "HKCR", f"{key}\\TypeLib", None, facts["libid"], "value"),
                      (view, "HKCR", f"{key}\\TypeLib", "Version", facts["version"], "value")]
     return rows
+
+
+def formatted(text):
+    """Registry rows are formatted text: brackets of the scripts' own are written escaped."""
+    text = re.sub(r"[\[\]]", lambda m: "[\\" + m.group() + "]", text)
+    for stand_in, value in INSTALLER_TEXT.items():
+        text = text.replace(stand_in, value)
+    return text
 
 
 def sql_text(text):
@@ -222,15 +233,14 @@ def main():
         fail("ARCH is x64 or x86")
     idl = (module_dir / "Narvo.idl").read_text(encoding="utf-8")
     facts = idl_facts(idl)
-    module = "[#NarvoDll]"
     replacements = {"APPID": facts["libid"], "MODULEGUID": facts["libid"],
-                    "CLSID": facts["clsid"], "MODULE": module}
+                    "CLSID": facts["clsid"], "MODULE": MODULE_PATH}
     rows = []
     # DllRegisterServer's order: the module's script, the class's, then the type library.
     for script in ("Narvo.rgs", "Viewer.rgs"):
         text = (module_dir / script).read_bytes().decode("ascii")
         rows += [("native",) + row for row in parse_rgs(text, replacements)]
-    rows += typelib_rows(facts, module, arch)
+    rows += typelib_rows(facts, MODULE_PATH, arch)
 
     # wixl writes value rows only: the keys' own rows (created with the product and removed
     # with everything below them, or created empty) and text that is not ASCII are written into
@@ -240,6 +250,8 @@ def main():
     roots = {"HKCR": 0, "HKCU": 1, "HKLM": 2}
     for number, (view, hive, key, name, value, mark) in enumerate(rows, 1):
         row_id = f"Reg{number:03d}"
+        key = formatted(key)
+        value = formatted(value) if value is not None else None
         if mark in ("owned", "key"):
             statements.append(
                 "INSERT INTO `Registry` (`Registry`, `Root`, `Key`, `Name`, `Component_`) "
