@@ -96,6 +96,10 @@ def check_architecture(out, arch, version, fields):
     platform = "win64" if arch == "x64" else "win32"
     check(any(row[2].endswith(f"\\409\\{platform}") and row[4] == "[#NarvoDll]"
               for row in registry.values()), f"{arch}: no {platform} type library path")
+    upgrade = {row[6]: row for row in table(msi, "Upgrade")}
+    check(upgrade["WIX_UPGRADE_DETECTED"][2] == version and
+          int(upgrade["WIX_UPGRADE_DETECTED"][4]) & 512,
+          f"{arch}: a package of the same version does not replace an installed one")
     sequence = {row[0]: int(row[2]) for row in table(msi, "InstallExecuteSequence")}
     check(sequence["InstallInitialize"] < sequence["RemoveExistingProducts"] < sequence["ProcessComponents"],
           f"{arch}: the older version is not removed before this one is installed")

@@ -123,8 +123,9 @@ def regsvr32_delta(prefix, arch, before):
     return after - before, before - after
 
 
-def products(prefix):
-    tree = prefix.export(UNINSTALL)
+def products(prefix, arch):
+    # A 32-bit package's entry is in the 32-bit view.
+    tree = prefix.export(UNINSTALL if arch == "x64" else UNINSTALL.replace("Software", "Software\\Wow6432Node"))
     return {key: values for key, values in tree.items()
             if "\\" not in key and values.get("displayname", "").startswith('"Narvo')}
 
@@ -173,7 +174,7 @@ def msi_lifecycle(prefix, arch, reference):
         policy = prefix.export(POLICY)
         check(policy == {"": {}, "allowedsites": {"1": '"https://other.example"'}},
               f"after the upgrade the site policy is {policy}")
-        installed = products(prefix)
+        installed = products(prefix, arch)
         check(len(installed) == 1, f"after the upgrade {len(installed)} Narvo products are registered")
         expected = file_version((NEXT / "x64" / "Narvo.dll").read_bytes())
         found = file_version(prefix.drive(f"{folder}\\Narvo.dll").read_bytes())
@@ -182,12 +183,23 @@ def msi_lifecycle(prefix, arch, reference):
         use_control(prefix, arch, "upgraded MSI")
         msi_name = "C:\\narvo-next.msi"
     else:
-        msi_name = f"C:\\narvo-{arch}.msi"
+        # A rebuild of the same version (another ProductCode) replaces it as well.
+        rebuilt = prefix.drive("C:\\narvo-rebuilt.msi")
+        rebuilt.write_bytes(msi.read_bytes())
+        subprocess.run(["msibuild", str(rebuilt), "-q", "UPDATE `Property` SET `Value` = "
+                        "'{0D6C1A52-8E43-4F7B-A1C9-3B5E7D9F2A64}' WHERE `Property` = 'ProductCode'"],
+                       check=True, timeout=60)
+        prefix.run("msiexec", "/i", "C:\\narvo-rebuilt.msi", "/qn", timeout=300)
+        installed = products(prefix, arch)
+        check(list(installed) == ["{0d6c1a52-8e43-4f7b-a1c9-3b5e7d9f2a64}"],
+              f"after installing a rebuild of the same version the products are {list(installed)}")
+        use_control(prefix, arch, "rebuilt MSI")
+        msi_name = "C:\\narvo-rebuilt.msi"
 
     prefix.run("msiexec", "/x", msi_name, "/qn", timeout=300)
     compare(f"{arch}: the registry after msiexec /x", before_machine, machine(prefix))
     compare(f"{arch}: the disk after msiexec /x", before_disk, disk(prefix))
-    check(not products(prefix), f"{arch}: a product is still registered after msiexec /x")
+    check(not products(prefix, arch), f"{arch}: a product is still registered after msiexec /x")
 
 
 def cab_install(prefix):
