@@ -230,14 +230,15 @@ def main():
         check(len(reference["x64"]) > 50, f"regsvr32 wrote only {len(reference['x64'])} rows")
         cab_install(reference_prefix)
     finally:
-        reference_prefix.stop()
+        reference_prefix.stop(remove=not failures)
 
     package_prefix = Prefix(work / "prefix-msiexec", locale)
     try:
         for arch in ("x64", "x86"):
             msi_lifecycle(package_prefix, arch, reference[arch])
     finally:
-        package_prefix.stop()
+        # A failed run keeps its prefixes to be looked at.
+        package_prefix.stop(remove=not failures)
     print(f"{failures} failures")
     sys.exit(1 if failures else 0)
 

@@ -22,8 +22,9 @@ class Prefix:
         subprocess.run([WINESERVER, "-w"], env=self.env, timeout=300)
         if not (self.path / "system.reg").exists():
             raise RuntimeError(f"no Wine prefix was made at {self.path}")
-        # One server for the rest of the run; stop() ends it.
-        subprocess.run([WINESERVER, "-p"], env=self.env, timeout=60)
+        # One server for the rest of the run; stop() ends it, and should the test be killed it
+        # ends by itself a minute after its last program.
+        subprocess.run([WINESERVER, "-p60"], env=self.env, timeout=60)
         # The script hosts register their own type libraries when they first run: let that
         # happen before a test takes its first look at the registry.
         self.drive("C:\\narvo-warmup.js").write_text("WScript.Quit(0);")
@@ -31,8 +32,10 @@ class Prefix:
             self.run(host, "//nologo", "C:\\narvo-warmup.js", check=False)
         self.drive("C:\\narvo-warmup.js").unlink()
 
-    def stop(self):
+    def stop(self, remove=False):
         subprocess.run([WINESERVER, "-k"], env=self.env, timeout=60, check=False)
+        if remove:
+            shutil.rmtree(self.path, ignore_errors=True)
 
     def run(self, *args, korean=False, timeout=180, check=True):
         # Output goes to a file: services a program starts inherit its handles and would keep a
