@@ -23,49 +23,6 @@ namespace {
 CRITICAL_SECTION g_lock;
 std::atomic<IClassFactory*> g_factory{nullptr};
 
-constexpr wchar_t kFriendlyName[] = L"CViewer Object";
-
-// The class part of the registry tree; the module part is resource 101. The ProgIDs are one key
-// for the 32-bit and the 64-bit registry view, the class key is one per view.
-constexpr wchar_t kProgIdScript[] = LR"(HKCR
-{
-	Narvo.Viewer.1 = s '%FriendlyName%'
-	{
-		CLSID = s '%CLSID%'
-	}
-	Narvo.Viewer = s '%FriendlyName%'
-	{
-		CLSID = s '%CLSID%'
-		CurVer = s 'Narvo.Viewer.1'
-	}
-}
-)";
-constexpr wchar_t kClassScript[] = LR"(HKCR
-{
-	NoRemove CLSID
-	{
-		ForceRemove '%CLSID%' = s '%FriendlyName%'
-		{
-			ProgID = s 'Narvo.Viewer.1'
-			VersionIndependentProgID = s 'Narvo.Viewer'
-			'%MODULETYPE%' = s '%MODULE%'
-			{
-				val ThreadingModel = s 'apartment'
-			}
-			ForceRemove Control
-			ForceRemove ToolboxBitmap32 = s '%MODULE%, 1'
-			MiscStatus = s '0'
-			{
-				'1' = s '131473'
-			}
-			val AppID = s '%APPID%'
-			TypeLib = s '%MODULEGUID%'
-			Version = s '1.0'
-		}
-	}
-}
-)";
-
 class CClassFactory final : public IClassFactory {
 public:
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
@@ -107,16 +64,19 @@ HRESULT ModuleReplacements(std::vector<RegistryReplacement>& replacements) {
     const HRESULT hr = ComModule::FilePath(path);
     if (FAILED(hr)) return hr;
     replacements = {
-        {L"APPID", GuidText(LIBID_Narvo)},         {L"MODULEGUID", GuidText(LIBID_Narvo)},
-        {L"MODULE", WideFromNarrow(path, CP_ACP)}, {L"MODULETYPE", L"InprocServer32"},
-        {L"FriendlyName", kFriendlyName},          {L"CLSID", GuidText(CLSID_CViewer)},
+        {L"APPID", GuidText(LIBID_Narvo)},
+        {L"MODULEGUID", GuidText(LIBID_Narvo)},
+        {L"MODULE", WideFromNarrow(path, CP_ACP)},
+        {L"CLSID", GuidText(CLSID_CViewer)},
     };
     return S_OK;
 }
 
-HRESULT ModuleScript(std::wstring& script) {
+// One of the module's registration scripts (IDR_NARVO: the module's AppID; IDR_PROGIDS: the ProgIDs;
+// IDR_VIEWER: the class). The packages' registry rows are generated from the same files.
+HRESULT ModuleScript(UINT id, std::wstring& script) {
     const HINSTANCE instance = ComModule::Instance();
-    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(IDR_NARVO), L"REGISTRY");
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(id), L"REGISTRY");
     HGLOBAL loaded = resource ? LoadResource(instance, resource) : nullptr;
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!text) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
@@ -240,18 +200,20 @@ bool OtherViewRegistersTheClass() {
 HRESULT UpdateRegistry(bool registering) {
     SystemLocaleScope locale;
     std::vector<RegistryReplacement> replacements;
-    std::wstring moduleScript;
+    std::wstring moduleScript, progIdScript, classScript;
     HRESULT hr = ModuleReplacements(replacements);
-    if (SUCCEEDED(hr)) hr = ModuleScript(moduleScript);
+    if (SUCCEEDED(hr)) hr = ModuleScript(IDR_NARVO, moduleScript);
+    if (SUCCEEDED(hr)) hr = ModuleScript(IDR_PROGIDS, progIdScript);
+    if (SUCCEEDED(hr)) hr = ModuleScript(IDR_VIEWER, classScript);
     if (registering) {
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, true);
-        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kProgIdScript, replacements, true);
-        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(progIdScript, replacements, true);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(classScript, replacements, true);
         if (SUCCEEDED(hr)) hr = RegisterTypeLibrary();
     } else {
         if (SUCCEEDED(hr) && !OtherViewRegistersTheClass())
-            hr = ApplyRegistryScript(kProgIdScript, replacements, false);
-        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(kClassScript, replacements, false);
+            hr = ApplyRegistryScript(progIdScript, replacements, false);
+        if (SUCCEEDED(hr)) hr = ApplyRegistryScript(classScript, replacements, false);
         if (SUCCEEDED(hr)) hr = UnregisterTypeLibrary();
         if (SUCCEEDED(hr)) hr = ApplyRegistryScript(moduleScript, replacements, false);
     }

@@ -4,4 +4,6 @@
 #include "control/ControlResources.h"
 
 #define IDS_PROJNAME 100
-#define IDR_NARVO 101
+#define IDR_NARVO 101  // registration script: the module's AppID
+#define IDR_VIEWER 102 // registration script: the class, one per registry view
+#define IDR_PROGIDS 104 // registration script: the ProgIDs, one key for both views

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Narvo_h.h"
+#include "NarvoVersion.h"
 #include "tests/support/WindowsSupport.h"
 
 using namespace narvo::test;
@@ -80,10 +81,13 @@ TEST_F(ModuleResources, VersionRecord) {
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
-    EXPECT_EQ(fixed->dwFileVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwFileVersionLS, 0x00040000u);
-    EXPECT_EQ(fixed->dwProductVersionMS, 0x00010000u);
-    EXPECT_EQ(fixed->dwProductVersionLS, 0x00040000u);
+    // The version the build was configured with (the project's, or a package's).
+    const DWORD high = MAKELONG(NARVO_VERSION_MINOR, NARVO_VERSION_MAJOR);
+    const DWORD low = MAKELONG(0, NARVO_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
 
     WORD* translation = nullptr;
     ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
@@ -94,7 +98,7 @@ TEST_F(ModuleResources, VersionRecord) {
 
     for (const auto& [name, expected] :
          {std::pair{L"InternalName", "Narvo.dll"}, std::pair{L"OriginalFilename", "Narvo.dll"},
-          std::pair{L"FileVersion", "1.0.4.0"}}) {
+          std::pair{L"FileVersion", NARVO_VERSION_TEXT}}) {
         wchar_t* value = nullptr;
         const std::wstring query = std::wstring(L"\\StringFileInfo\\041203b5\\") + name;
         ASSERT_TRUE(
