@@ -57,6 +57,22 @@ int ArchiveFailure(const char* command, int result) {
                    refusal ? g_lastDiagnostic.c_str() : DescribeArchiveResult(result));
 }
 
+// A name as one safe line: control bytes (which could forge rows or send terminal escapes) and the
+// backslash that introduces the escapes are written as \xHH.
+void AppendEscapedName(std::string& text, const std::string& name) {
+    for (const char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || byte == '\\') {
+            static const char kHex[] = "0123456789abcdef";
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 15];
+        } else {
+            text += c;
+        }
+    }
+}
+
 int List(const Args& args) {
     if (args.positional.size() != 1) return UsageError("list takes one ARCHIVE");
     std::optional<CExcludeFilter> filter;
@@ -68,7 +84,7 @@ int List(const Args& args) {
     const int result =
         ForEachArchiveRow(args.positional[0].c_str(), [&](const ArchiveRow& row, std::uint64_t) {
             if (!IsRowListed(row.name, filter ? &*filter : nullptr)) return;
-            text += row.name;
+            AppendEscapedName(text, row.name);
             text += '\t';
             text += FormatSizeText(row.size);
             text += '\n';
