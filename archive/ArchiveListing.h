@@ -15,7 +15,7 @@ namespace narvo {
 bool IsZipFormat(std::string_view format);
 
 struct ArchiveRow {
-    std::string name;          // as stored: '/' between folder parts, folder entries end in '/'
+    std::string name; // decoded (EntryNames.h); '/' between folder parts, folders end in '/'
     std::uint32_t modTime = 0; // DOS date (high 16 bits) and time (low 16 bits)
     std::uint32_t crc = 0;     // CRC-32 stored in the central directory
     std::uint64_t size = 0;    // uncompressed size in bytes

@@ -1,5 +1,7 @@
 #include "archive/ZipArchive.h"
 
+#include "archive/EntryNames.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -351,25 +353,30 @@ int ZipReader::LocateCurrentData(const unz_file_info64& info, std::uint64_t& sta
 }
 
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
-    // Try with the room the string already has; most names fit at the first attempt.
+    // Try with the room the strings already have; most names and extra fields fit at once.
+    thread_local std::string extra;
     if (name.capacity() < 256) name.reserve(256);
+    if (extra.capacity() < 256) extra.reserve(256);
     name.resize(name.capacity());
-    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    extra.resize(extra.capacity());
+    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
     if (rc != UNZ_OK) {
         name.clear();
         return rc;
     }
-    if (info.size_filename >= name.size()) {
-        name.resize(info.size_filename + 1);
-        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    if (info.size_filename >= name.size() || info.size_file_extra > extra.size()) {
+        name.resize(std::max<std::size_t>(name.size(), info.size_filename + 1));
+        extra.resize(std::max<std::size_t>(extra.size(), info.size_file_extra));
+        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
         if (rc != UNZ_OK) {
             name.clear();
             return rc;
         }
     }
     name.resize(info.size_filename);
+    DecodeEntryName(name, std::string_view(extra.data(), info.size_file_extra));
     return UNZ_OK;
 }
 

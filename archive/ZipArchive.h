@@ -48,8 +48,8 @@ private:
 // buffer (read-only; writing is refused).
 zlib_filefunc64_def BufferedFileFunctions();
 
-// The current entry's information and its whole stored name, however long. Returns the library's
-// code.
+// The current entry's information and its whole name, however long, decoded into the ANSI code
+// page where it is UTF-8 (DecodeEntryName). Returns the library's code.
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name);
 
 } // namespace narvo

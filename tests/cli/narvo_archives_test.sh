@@ -90,6 +90,74 @@ rm -rf o && mkdir o && run extract-all stored-huge.zip o
 expect 1 "data past the archive's end" -103
 [ -z "$(ls o)" ] || fail "data past the archive's end: wrote $(ls o)"
 
+# --- names in every encoding ---------------------------------------------------------------------
+# The Windows build runs under code page 949 (NARVO_KOREAN=1): it lists in CP949, and a character
+# CP949 lacks becomes _uXXXX; the native build lists and writes UTF-8.
+windows=0
+[ ${#narvo[@]} -gt 1 ] && windows=1
+mkdir names && printf 'k' >"names/café 한글.txt"
+(cd names && 7z a -tzip -mcu=on ../7z-names.zip "café 한글.txt" >/dev/null)
+python3 - <<'PY'
+import struct, unicodedata, zipfile, zlib
+def clear_utf8_flag(path):
+    d = bytearray(open(path, 'rb').read())
+    for sig, at in ((b'PK\x03\x04', 6), (b'PK\x01\x02', 8)):
+        i = d.find(sig)
+        while i >= 0:
+            struct.pack_into('<H', d, i + at, struct.unpack_from('<H', d, i + at)[0] & ~0x800)
+            i = d.find(sig, i + 4)
+    open(path, 'wb').write(d)
+with zipfile.ZipFile('py-names.zip', 'w') as z:
+    z.writestr('한국어 문서.txt', 'a')                                      # UTF-8 flag
+    z.writestr(unicodedata.normalize('NFD', '맥 résumé.txt'), 'b')          # NFD, as macOS writes
+    z.writestr('QQQQ.txt', 'c')  # renamed below to CP949 bytes, without the flag
+    z.writestr('smile 😀.txt', 'd')
+    raw = b'field?.txt'
+    info = zipfile.ZipInfo(raw.decode('ascii'))
+    info.extra = struct.pack('<HHBI', 0x7075, 5 + len('필드 ü.txt'.encode()), 1, zlib.crc32(raw)) + '필드 ü.txt'.encode()
+    z.writestr(info, 'e')
+clear_utf8_flag('py-names.zip')
+d = open('py-names.zip', 'rb').read().replace(b'QQQQ.txt', b'\xc7\xd1\xb1\xdb.txt')
+open('py-names.zip', 'wb').write(d)
+PY
+# The names expected in the list, in the build's code page.
+python3 - "$windows" <<'PY' >want-names.txt
+import sys
+windows = sys.argv[1] == '1'
+def shown(name):
+    if not windows:
+        return name.encode()
+    out = b''
+    for c in name:
+        try:
+            out += c.encode('cp949')
+        except UnicodeEncodeError:
+            out += b'_u%04X' % ord(c)
+    return out
+rows = [shown('한국어 문서.txt'), shown('맥 résumé.txt'), b'\xc7\xd1\xb1\xdb.txt', shown('smile 😀.txt'),
+        shown('필드 ü.txt')]
+sys.stdout.buffer.write(b''.join(r + b'\t1\n' for r in rows))
+PY
+run list py-names.zip
+expect 0 "list of names in every encoding"
+cmp -s stdout.txt want-names.txt || fail "names: $(cat -v stdout.txt) expected $(cat -v want-names.txt)"
+run list 7z-names.zip
+[ "$(cut -f1 stdout.txt)" = "$(
+  if [ $windows = 1 ]; then printf 'caf_u00E9 \xc7\xd1\xb1\xdb.txt'; else printf 'café 한글.txt'; fi)" ] ||
+  fail "7-Zip's UTF-8 name: $(cat -v stdout.txt)"
+rm -rf o && mkdir o && run extract-all py-names.zip o
+expect 0 "extract-all of names in every encoding"
+[ "$(ls o | wc -l)" -eq 5 ] || fail "names: extracted $(ls o)"
+if [ $windows = 1 ]; then
+  for f in "한국어 문서.txt" "맥 r_u00E9sum_u00E9.txt" "한글.txt" "smile _u1F600.txt" "필드 _u00FC.txt"; do
+    [ -f "o/$f" ] || fail "names: no o/$f in $(ls o)"
+  done
+else
+  for f in "한국어 문서.txt" "맥 résumé.txt" "smile 😀.txt" "필드 ü.txt" $'\xc7\xd1\xb1\xdb.txt'; do
+    [ -f "o/$f" ] || fail "names: no o/$f in $(ls o)"
+  done
+fi
+
 # --- names that would forge rows or drive the terminal are escaped in the list -----------------
 python3 -c "
 import zipfile
