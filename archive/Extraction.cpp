@@ -1,6 +1,7 @@
 #include "archive/Extraction.h"
 
 #include "archive/Diagnostics.h"
+#include "archive/EntryNames.h"
 #include "archive/EntryWriter.h"
 #include "platform/FileSystem.h"
 
@@ -52,6 +53,11 @@ int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::s
     const std::string_view baseName = EntryBaseName(name);
     if (baseName.empty() || IsFolderReference(baseName)) return UNZ_OK;
 
+    // A name Windows would turn into a device, a stream or another file is refused, on both builds.
+    if (!IsWritableBaseName(baseName)) {
+        Diagnose("name not allowed for a file: %.*s", int(baseName.size()), baseName.data());
+        return UNZ_ERRNO;
+    }
     // What cannot be decoded is refused before anything is written.
     const unsigned method = unsigned(info.compression_method);
     if ((info.flag & kFlagEncrypted) || method == kMethodAes) {

@@ -158,6 +158,27 @@ else
   done
 fi
 
+# --- base names Windows would turn into a device, a stream or another file: refused everywhere ----
+python3 - <<'PY'
+import zipfile
+names = ['COM1.log', 'nul.txt', 'aux.tar.gz', 'CON .txt', 'lpt0', 'conin$.txt', 'CONOUT$',
+         'COM\u00b9.txt', 'evil.exe.', 'evil.exe ', 'a:b.txt', 'q?.txt', 'x<y', 'bell\x07']
+for i, name in enumerate(names):
+    with zipfile.ZipFile('special-%d.zip' % i, 'w') as z:
+        z.writestr('docs/' + name, 'x')
+PY
+for zip in special-*.zip; do
+  refuses "$zip" "special base name in $zip" -1 "name not allowed for a file"
+done
+python3 -c "
+import zipfile
+with zipfile.ZipFile('plain-names.zip', 'w') as z:
+    for name in ('CONSOLE.txt', 'COM10.txt', 'nula.txt', 'LPT.txt', 'a..b.txt'):
+        z.writestr(name, 'x')"
+rm -rf o && mkdir o && run extract-all plain-names.zip o
+expect 0 "names that merely look like devices"
+[ "$(ls o | wc -l)" -eq 5 ] || fail "names that merely look like devices: $(ls o)"
+
 # --- names that would forge rows or drive the terminal are escaped in the list -----------------
 python3 -c "
 import zipfile
