@@ -4,8 +4,8 @@
 
 #include <cstdio>
 
-#include "module/NarvoModule.h"
-#include "module/resource.h"
+#include "com/ComModule.h"
+#include "control/ControlResources.h"
 
 namespace narvo {
 namespace {
@@ -33,8 +33,8 @@ bool CProgressBox::Show(const char* message) {
     InitCommonControls();
     pendingMessage_ = message;
     // No owner: the box stands on its own, whatever happens to the page's windows meanwhile.
-    CreateDialogParamA(CNarvoModule::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr,
-                       DialogProc, reinterpret_cast<LPARAM>(this));
+    CreateDialogParamA(ComModule::Instance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, DialogProc,
+                       reinterpret_cast<LPARAM>(this));
     pendingMessage_ = nullptr;
     if (!hwnd_) return false;
     CenterInWorkArea();

@@ -5,11 +5,11 @@
 #include <new>
 
 #include "archive/ExtractAll.h"
-#include "control/ScriptString.h"
+#include "com/ScriptString.h"
 #include "fileutil/Digest.h"
 #include "fileutil/DocumentRoot.h"
-#include "module/NarvoModule.h"
-#include "module/resource.h"
+#include "com/ComModule.h"
+#include "control/ControlResources.h"
 
 namespace narvo {
 namespace {
@@ -17,8 +17,6 @@ namespace {
 constexpr DWORD kListStyle = WS_CHILD | WS_VISIBLE | WS_BORDER | LVS_REPORT | LVS_SINGLESEL;
 // Room kept free beside the columns, so a fresh list shows no horizontal scroll bar.
 constexpr int kColumnMargin = 20;
-// The type library is registered under its own locale.
-constexpr LCID kLibraryLocale = 0x0409;
 
 void InsertColumn(HWND list, int index, const std::string& header, int format, int width) {
     LVCOLUMNA column{};
@@ -35,13 +33,10 @@ void InsertColumn(HWND list, int index, const std::string& header, int format, i
 
 CViewer::CViewer(IUnknown* outer)
     : COleControl(CLSID_CViewer, {IID_IPropertyNotifySink, DIID__IViewerEvents}),
-      outer_(outer ? outer : &inner_) {
-    CNarvoModule::Lock();
-}
+      outer_(outer ? outer : &inner_) {}
 
 CViewer::~CViewer() {
     DestroyControlWindow();
-    CNarvoModule::Unlock();
 }
 
 HRESULT CViewer::Create(IUnknown* outer, REFIID riid, void** ppv) {
@@ -81,6 +76,7 @@ void* CViewer::FindInterface(REFIID riid) {
     if (riid == IID_IQuickActivate) return static_cast<IQuickActivate*>(this);
     if (riid == IID_IDataObject) return static_cast<IDataObject*>(this);
     if (riid == IID_IObjectSafety) return static_cast<IObjectSafety*>(this);
+    if (riid == IID_IObjectWithSite) return static_cast<IObjectWithSite*>(this);
     if (riid == IID_IConnectionPointContainer) return static_cast<IConnectionPointContainer*>(this);
     if (riid == IID_ISupportErrorInfo) return static_cast<ISupportErrorInfo*>(this);
     if (riid == IID_IProvideClassInfo2) return static_cast<IProvideClassInfo2*>(this);
@@ -156,8 +152,7 @@ LRESULT CViewer::OnMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 std::string CViewer::LoadHeader(UINT id) const {
     const wchar_t* text = nullptr;
-    const int length =
-        LoadStringW(CNarvoModule::Instance(), id, reinterpret_cast<LPWSTR>(&text), 0);
+    const int length = LoadStringW(ComModule::Instance(), id, reinterpret_cast<LPWSTR>(&text), 0);
     return length > 0 && text ? NarrowFromWide(std::wstring_view(text, length)) : std::string();
 }
 
@@ -175,7 +170,7 @@ LRESULT CViewer::OnCreate() {
 
     InitCommonControls();
     listView_ = CreateWindowExA(0, WC_LISTVIEWA, "", kListStyle, 0, 0, width, height, hwnd, nullptr,
-                                CNarvoModule::Instance(), nullptr);
+                                ComModule::Instance(), nullptr);
     SendMessageA(listView_, LVM_SETEXTENDEDLISTVIEWSTYLE, 0, LVS_EX_FULLROWSELECT);
     InsertColumn(listView_, 0, *nameHeader_, LVCFMT_LEFT, w * 50 / 100);
     InsertColumn(listView_, 1, *typeHeader_, LVCFMT_LEFT, w * 30 / 100);
@@ -303,15 +298,16 @@ STDMETHODIMP CViewer::GetInterfaceSafetyOptions(REFIID riid, DWORD* pdwSupported
         *pdwSupportedOptions = *pdwEnabledOptions = 0;
         return E_NOINTERFACE;
     }
-    *pdwSupportedOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER;
-    *pdwEnabledOptions = safetyOptions_;
+    // A page the policy refuses learns that the control is safe for nothing.
+    *pdwSupportedOptions = siteLock_.Refused() ? 0 : INTERFACESAFE_FOR_UNTRUSTED_CALLER;
+    *pdwEnabledOptions = siteLock_.Refused() ? 0 : safetyOptions_;
     return S_OK;
 }
 
 STDMETHODIMP CViewer::SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
                                                 DWORD dwEnabledOptions) {
     if (!FindInterface(riid) && riid != IID_IUnknown) return E_NOINTERFACE;
-    if (dwOptionSetMask > INTERFACESAFE_FOR_UNTRUSTED_CALLER) return E_FAIL;
+    if (dwOptionSetMask > INTERFACESAFE_FOR_UNTRUSTED_CALLER || siteLock_.Refused()) return E_FAIL;
     safetyOptions_ = (safetyOptions_ & ~dwOptionSetMask) | (dwOptionSetMask & dwEnabledOptions);
     return S_OK;
 }
@@ -323,10 +319,7 @@ STDMETHODIMP CViewer::InterfaceSupportsErrorInfo(REFIID riid) {
 STDMETHODIMP CViewer::GetClassInfo(ITypeInfo** ppTI) {
     if (!ppTI) return E_POINTER;
     *ppTI = nullptr;
-    ComPtr<ITypeLib> library;
-    const HRESULT hr = LoadRegTypeLib(LIBID_Narvo, 1, 0, kLibraryLocale, library.Put());
-    if (FAILED(hr)) return hr;
-    return library->GetTypeInfoOfGuid(CLSID_CViewer, ppTI);
+    return ComModule::TypeInfo(CLSID_CViewer, ppTI);
 }
 
 STDMETHODIMP CViewer::GetGUID(DWORD dwGuidKind, GUID* pGUID) {

@@ -10,15 +10,21 @@
 
 #include "Narvo_h.h"
 #include "archive/ArchiveListing.h"
+#include "com/ComModule.h"
 #include "control/FileTypeCache.h"
-#include "control/OleControl.h"
+#include "com/OleControl.h"
 #include "control/ProgressBox.h"
+#include "control/SiteLock.h"
 
 namespace narvo {
 
-class CViewer final : public COleControl,
+// The module lock is the first base: bases go in reverse order, so it is released only after the
+// members and the OLE control base are gone, and the module cannot be unloaded under them.
+class CViewer final : private ModuleLock,
+                      public COleControl,
                       public IViewer,
                       public IObjectSafety,
+                      public IObjectWithSite,
                       public ISupportErrorInfo,
                       public IProvideClassInfo2 {
 public:
@@ -65,6 +71,11 @@ public:
                                            DWORD* pdwEnabledOptions) override;
     STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD dwOptionSetMask,
                                            DWORD dwEnabledOptions) override;
+
+    // IObjectWithSite, and the client site (ViewerSite.cpp): a new site has its page judged.
+    STDMETHODIMP SetSite(IUnknown* pUnkSite) override;
+    STDMETHODIMP GetSite(REFIID riid, void** ppvSite) override;
+    STDMETHODIMP SetClientSite(IOleClientSite* pClientSite) override;
 
     // ISupportErrorInfo
     STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
@@ -116,6 +127,8 @@ private:
     IUnknown* outer_;
     ULONG ref_ = 0;
     DWORD safetyOptions_ = 0;
+    CSiteLock siteLock_;
+    ComPtr<IUnknown> objectSite_;
 
     HWND listView_ = nullptr;
     CProgressBox progressBox_;

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "archive/EntryOpening.h"
-#include "control/ScriptString.h"
+#include "com/ScriptString.h"
 
 namespace narvo {
 namespace {

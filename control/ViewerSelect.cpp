@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "control/ScriptString.h"
+#include "com/ScriptString.h"
 #include "fileutil/FileSelection.h"
 
 namespace narvo {

@@ -2,8 +2,8 @@
 // result code out. Failures are result codes; the call itself always succeeds.
 #include "control/Viewer.h"
 
-#include "control/ComPtr.h"
-#include "control/ScriptString.h"
+#include "com/ComPtr.h"
+#include "com/ScriptString.h"
 #include "http/HttpTransfer.h"
 
 namespace narvo {
@@ -34,16 +34,18 @@ STDMETHODIMP CViewer::HttpDownload(BSTR caption, BSTR server, LONG port, BSTR ur
     const ComPtr<IViewer> keepAlive = KeepAlive();
     const std::string headerText = NarrowFromScript(header);
     const std::string destination = NarrowFromScript(destFileName);
+    const std::string serverText = NarrowFromScript(server), target = NarrowFromScript(url);
     // No folder, no box and no request.
-    if (const int code = CreateDownloadFolder(destination.c_str())) {
+    int code = CheckTransferInput(serverText.c_str(), target.c_str(), headerText.c_str());
+    if (code == 0) code = CreateDownloadFolder(destination.c_str());
+    if (code != 0) {
         *errCode = code;
         return S_OK;
     }
     ShowProgressBox(caption);
-    *errCode =
-        HttpGetToFile(NarrowFromScript(server).c_str(), std::uint16_t(port),
-                      NarrowFromScript(url).c_str(), HeaderOrNull(headerText), destination.c_str(),
-                      TransferProgress, std::uint32_t(internetOption_), &progressBox_);
+    *errCode = HttpGetToFile(serverText.c_str(), std::uint16_t(port), target.c_str(),
+                             HeaderOrNull(headerText), destination.c_str(), TransferProgress,
+                             std::uint32_t(internetOption_), &progressBox_);
     progressBox_.DestroyBox();
     return S_OK;
 }
@@ -52,11 +54,17 @@ STDMETHODIMP CViewer::HttpUploadSimple(BSTR caption, BSTR server, LONG port, BST
                                        BSTR fileName, LONG* errCode) {
     if (!errCode) return E_POINTER;
     const ComPtr<IViewer> keepAlive = KeepAlive();
+    const std::string headerText = NarrowFromScript(header), file = NarrowFromScript(fileName);
+    const std::string serverText = NarrowFromScript(server), target = NarrowFromScript(url);
+    // Refused input shows no box.
+    if (const int code = CheckTransferInput(serverText.c_str(), target.c_str(), headerText.c_str(),
+                                            file.c_str())) {
+        *errCode = code;
+        return S_OK;
+    }
     ShowProgressBox(caption);
-    const std::string headerText = NarrowFromScript(header);
-    *errCode = HttpPostFile(NarrowFromScript(server).c_str(), std::uint16_t(port),
-                            NarrowFromScript(url).c_str(), HeaderOrNull(headerText),
-                            NarrowFromScript(fileName).c_str(), TransferProgress,
+    *errCode = HttpPostFile(serverText.c_str(), std::uint16_t(port), target.c_str(),
+                            HeaderOrNull(headerText), file.c_str(), TransferProgress,
                             std::uint32_t(internetOption_), &progressBox_);
     progressBox_.DestroyBox();
     return S_OK;

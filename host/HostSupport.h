@@ -1,8 +1,12 @@
 #pragma once
-// What the container's parts share: UTF-8 output lines, a window's class and text, a message pump.
+// What the container's parts share: UTF-8 output lines, a window's class and text, a message pump,
+// the answers of the `host` members.
 #include <windows.h>
+#include <oaidl.h>
 
 #include <string>
+
+#include "com/Dispatch.h"
 
 namespace host {
 
@@ -55,6 +59,31 @@ inline void PumpMessages(DWORD ms) {
         if (now >= end) return;
         MsgWaitForMultipleObjects(0, nullptr, FALSE, DWORD(end - now), QS_ALLINPUT);
     }
+}
+
+// A line on standard error, "narvo-host: " first.
+inline void Fail(const std::string& message) {
+    WriteLine(STD_ERROR_HANDLE, "narvo-host: " + message);
+}
+
+inline std::wstring RectText(const RECT& r) {
+    return std::to_wstring(r.left) + L"," + std::to_wstring(r.top) + L"," +
+           std::to_wstring(r.right) + L"," + std::to_wstring(r.bottom);
+}
+
+// A member's answer, or null when there is none.
+inline void Answer(VARIANT* result, bool found, const std::wstring& text) {
+    if (found)
+        narvo::SetText(result, text);
+    else
+        narvo::SetNull(result);
+}
+
+inline void Answer(VARIANT* result, bool found, long number) {
+    if (found)
+        narvo::SetNumber(result, number);
+    else
+        narvo::SetNull(result);
 }
 
 } // namespace host

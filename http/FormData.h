@@ -18,8 +18,8 @@ struct FormPart {
 
 class FormData {
 public:
-    // An empty form with a boundary drawn now: 23 hyphens and 16 hexadecimal digits from the C
-    // library's generator, seeded with the current second.
+    // An empty form with a boundary drawn now: 23 hyphens and 16 hexadecimal digits from the
+    // system's cryptographic random source.
     FormData();
 
     // Appends a file part with the file's current length; null (and nothing added) when the file
@@ -33,6 +33,10 @@ public:
 
     const std::list<FormPart>& Parts() const { return parts_; }
     const std::string& Boundary() const { return boundary_; }
+
+    // True when a part's name or a file's name holds a quote, CR or LF, which the part header
+    // cannot carry inside its quotes.
+    bool HasUnquotableNames() const;
 
     // What goes on the wire for a part: a text field whole, or what precedes a file's content.
     std::string PartText(const FormPart& part) const;

@@ -119,7 +119,28 @@ void SendParts(platform::HttpSession& session, const FormData& form, std::uint64
     SendPiece(session, closing.data(), closing.size(), sent);
 }
 
+bool HasControlCharacter(const char* text, std::string_view allowed) {
+    if (!text) return false;
+    for (const char* c = text; *c; ++c) {
+        const auto byte = static_cast<unsigned char>(*c);
+        if ((byte < 0x20 || byte == 0x7F) && allowed.find(char(byte)) == std::string_view::npos)
+            return true;
+    }
+    return false;
+}
+
 } // namespace
+
+int CheckTransferInput(const char* server, const char* object, const char* header,
+                       const char* uploadFileName) {
+    if (HasControlCharacter(server, {}) || HasControlCharacter(object, {}) ||
+        HasControlCharacter(header, "\t\r\n"))
+        return XFER_ERR_INCOMPLETE;
+    if (uploadFileName &&
+        std::string_view(uploadFileName).find_first_of("\"\r\n") != std::string_view::npos)
+        return XFER_ERR_INCOMPLETE;
+    return XFER_OK;
+}
 
 void detail::ReportProgress(ProgressFn progress, void* context, std::uint64_t total,
                             std::uint64_t done) {
@@ -135,6 +156,7 @@ void detail::ReportProgress(ProgressFn progress, void* context, std::uint64_t to
 int detail::HttpGetToFile(platform::HttpSession& session, const char* server, std::uint16_t port,
                           const char* object, const char* header, const char* destPath,
                           ProgressFn progress, std::uint32_t option, void* context) {
+    if (const int code = CheckTransferInput(server, object, header)) return code;
     ReportProgress(progress, context, 0, 0);
     if (const int code = OpenRequest(session, server, port, "GET", object, header, option))
         return code;
@@ -168,6 +190,8 @@ int detail::HttpGetToFile(platform::HttpSession& session, const char* server, st
 int detail::HttpPostForm(platform::HttpSession& session, const char* server, std::uint16_t port,
                          const char* object, const char* header, const FormData& form,
                          ProgressFn progress, std::uint32_t option, void* context) {
+    if (const int code = CheckTransferInput(server, object, header)) return code;
+    if (form.HasUnquotableNames()) return XFER_ERR_INCOMPLETE;
     const std::uint64_t length = form.ContentLength();
     // A request declares its body's length in 32 bits; a longer body is refused before it starts.
     if (length > std::numeric_limits<std::uint32_t>::max()) return XFER_ERR_INCOMPLETE;
@@ -204,6 +228,7 @@ int HttpPostForm(const char* server, std::uint16_t port, const char* object, con
 
 int HttpPostFile(const char* server, std::uint16_t port, const char* object, const char* header,
                  const char* fileName, ProgressFn progress, std::uint32_t option, void* context) {
+    if (const int code = CheckTransferInput(server, object, header, fileName)) return code;
     FormData form;
     if (!form.AddFile("file", fileName, "application/unknown")) return XFER_ERR_INCOMPLETE;
     return HttpPostForm(server, port, object, header, form, progress, option, context);

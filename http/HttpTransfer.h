@@ -22,6 +22,14 @@ inline constexpr char kUserAgent[] = "stellkit http library";
 // beyond 2 GiB - 1 are both halved until they fit, so the ratio stays true.
 using ProgressFn = void (*)(std::int32_t total, std::int32_t done, void* context);
 
+// XFER_OK when the strings can go into a request as they are, else XFER_ERR_INCOMPLETE: the
+// server name and request target hold no control character (below 0x20, or 0x7F); the header
+// text none but TAB, and CR and LF only as the breaks between its lines; an upload's file name
+// (may be null) no quote, CR or LF, which its part header could not carry. Every transfer checks
+// this before it opens anything.
+int CheckTransferInput(const char* server, const char* object, const char* header,
+                       const char* uploadFileName = nullptr);
+
 // GETs object from server:port and stores the body at destPath. The body goes to a new file
 // beside destPath that replaces it only once complete: a failed transfer leaves whatever was at
 // destPath as it was. header (CR LF separated lines, may be null) adds or replaces request

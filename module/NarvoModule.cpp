@@ -1,6 +1,4 @@
 // Narvo.dll's entry points: the class factory, the lock count, registration.
-#include "module/NarvoModule.h"
-
 #include <windows.h>
 #include <ole2.h>
 #include <olectl.h>
@@ -11,9 +9,10 @@
 #include <vector>
 
 #include "Narvo_h.h"
-#include "control/ComPtr.h"
-#include "control/OleControl.h"
-#include "control/ScriptString.h"
+#include "com/ComModule.h"
+#include "com/ComPtr.h"
+#include "com/OleControl.h"
+#include "com/ScriptString.h"
 #include "control/Viewer.h"
 #include "module/Registrar.h"
 #include "module/resource.h"
@@ -21,8 +20,6 @@
 namespace narvo {
 namespace {
 
-HINSTANCE g_instance = nullptr;
-LONG g_lockCount = 0;
 CRITICAL_SECTION g_lock;
 std::atomic<IClassFactory*> g_factory{nullptr};
 
@@ -84,9 +81,9 @@ public:
     }
     STDMETHODIMP LockServer(BOOL fLock) override {
         if (fLock)
-            CNarvoModule::Lock();
+            ComModule::Lock();
         else
-            CNarvoModule::Unlock();
+            ComModule::Unlock();
         return S_OK;
     }
 
@@ -102,7 +99,7 @@ std::wstring GuidText(const GUID& guid) {
 
 HRESULT ModuleReplacements(std::vector<RegistryReplacement>& replacements) {
     std::string path;
-    const HRESULT hr = CNarvoModule::FilePath(path);
+    const HRESULT hr = ComModule::FilePath(path);
     if (FAILED(hr)) return hr;
     replacements = {
         {L"APPID", GuidText(LIBID_Narvo)},         {L"MODULEGUID", GuidText(LIBID_Narvo)},
@@ -113,27 +110,20 @@ HRESULT ModuleReplacements(std::vector<RegistryReplacement>& replacements) {
 }
 
 HRESULT ModuleScript(std::wstring& script) {
-    HRSRC resource = FindResourceW(g_instance, MAKEINTRESOURCEW(IDR_NARVO), L"REGISTRY");
-    HGLOBAL loaded = resource ? LoadResource(g_instance, resource) : nullptr;
+    const HINSTANCE instance = ComModule::Instance();
+    HRSRC resource = FindResourceW(instance, MAKEINTRESOURCEW(IDR_NARVO), L"REGISTRY");
+    HGLOBAL loaded = resource ? LoadResource(instance, resource) : nullptr;
     const char* text = loaded ? static_cast<const char*>(LockResource(loaded)) : nullptr;
     if (!text) return HRESULT_FROM_WIN32(ERROR_RESOURCE_DATA_NOT_FOUND);
-    script = WideFromNarrow(std::string_view(text, SizeofResource(g_instance, resource)), CP_ACP);
+    script = WideFromNarrow(std::string_view(text, SizeofResource(instance, resource)), CP_ACP);
     return S_OK;
-}
-
-// The type library the module carries, loaded from the module's path (handed back as well).
-HRESULT LoadModuleTypeLib(ITypeLib** library, std::wstring& path) {
-    std::string narrowPath;
-    const HRESULT hr = CNarvoModule::FilePath(narrowPath);
-    if (FAILED(hr)) return hr;
-    path = WideFromNarrow(narrowPath, CP_ACP);
-    return LoadTypeLib(path.c_str(), library);
 }
 
 HRESULT RegisterTypeLibrary() {
     ComPtr<ITypeLib> library;
     std::wstring path;
-    HRESULT hr = LoadModuleTypeLib(library.Put(), path);
+    HRESULT hr = ComModule::WideFilePath(path);
+    if (SUCCEEDED(hr)) hr = ComModule::TypeLibrary(library.Put());
     if (FAILED(hr)) return hr;
     // A library with a help file is registered with the help file's folder.
     BSTR helpFile = nullptr;
@@ -152,8 +142,7 @@ HRESULT RegisterTypeLibrary() {
 
 HRESULT UnregisterTypeLibrary() {
     ComPtr<ITypeLib> library;
-    std::wstring path;
-    HRESULT hr = LoadModuleTypeLib(library.Put(), path);
+    HRESULT hr = ComModule::TypeLibrary(library.Put());
     if (FAILED(hr)) return hr;
     TLIBATTR* attributes = nullptr;
     hr = library->GetLibAttr(&attributes);
@@ -184,40 +173,19 @@ private:
 
 } // namespace
 
-HINSTANCE CNarvoModule::Instance() {
-    return g_instance;
-}
-void CNarvoModule::Lock() {
-    InterlockedIncrement(&g_lockCount);
-}
-void CNarvoModule::Unlock() {
-    InterlockedDecrement(&g_lockCount);
-}
-LONG CNarvoModule::LockCount() {
-    return InterlockedCompareExchange(&g_lockCount, 0, 0);
-}
-
-HRESULT CNarvoModule::FilePath(std::string& path) {
-    char buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameA(g_instance, buffer, MAX_PATH);
-    if (length == 0) return HRESULT_FROM_WIN32(GetLastError());
-    if (length >= MAX_PATH) return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    path.assign(buffer, length);
-    return S_OK;
-}
-
 } // namespace narvo
 
 using namespace narvo;
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
     if (reason == DLL_PROCESS_ATTACH) {
-        g_instance = instance;
+        ComModule::SetInstance(instance);
         if (!InitializeCriticalSectionAndSpinCount(&g_lock, 0)) return FALSE;
     } else if (reason == DLL_PROCESS_DETACH && !reserved) {
         // Unloaded by FreeLibrary: what this load registered and cached goes with it.
         UnregisterControlWindowClass();
         if (IClassFactory* factory = g_factory.exchange(nullptr)) factory->Release();
+        ComModule::ReleaseTypeLibrary();
         DeleteCriticalSection(&g_lock);
     }
     return TRUE;
@@ -242,7 +210,7 @@ STDAPI DllGetClassObject(REFCLSID rclsid, REFIID riid, LPVOID* ppv) {
 }
 
 STDAPI DllCanUnloadNow() {
-    return CNarvoModule::LockCount() == 0 ? S_OK : S_FALSE;
+    return ComModule::LockCount() == 0 ? S_OK : S_FALSE;
 }
 
 namespace {

@@ -1,15 +1,7 @@
-// Resource ids of Narvo.dll.
+// Resource ids of Narvo.dll: the module's own, and the control's.
 #pragma once
+
+#include "control/ControlResources.h"
 
 #define IDS_PROJNAME 100
 #define IDR_NARVO 101
-#define IDS_HEADER_NAME 1000
-#define IDS_HEADER_TYPE 1001
-#define IDS_HEADER_SIZE 1002
-// The progress box: its dialog template, picture, and controls.
-#define IDD_PROGRESS 103
-#define IDC_PROGRESS_BAR 202
-#define IDB_PROGRESS_PICTURE 203
-#define IDC_PROGRESS_PICTURE 204
-#define IDC_PROGRESS_MESSAGE 205
-#define IDC_PROGRESS_PERCENT 206

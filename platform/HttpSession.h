@@ -18,7 +18,9 @@ public:
     virtual bool Connect(const char* server, std::uint16_t port) = 0;
     // The request: verb "GET" or "POST" and the request target, passed through unchanged. Nothing
     // is cached; a GET is always fetched from the server. secure asks for TLS with a certificate
-    // whose chain is trusted, whatever its host name and validity dates say.
+    // checked fully (trusted chain, host name, validity dates), or only its chain where the
+    // administrator's policy restores the legacy checks (platform/Policy.h). A secure request
+    // refuses a redirect to plain HTTP.
     virtual bool OpenRequest(const char* verb, const char* object, bool secure) = 0;
     // Header lines separated by CR LF, each added or replacing the header of the same name; a
     // line with an empty value removes that header.

@@ -2,6 +2,7 @@
 // the session drive it only as far as each step needs: up to the final response's headers, until
 // the next body piece has arrived, until a body piece has gone out.
 #include "platform/HttpSession.h"
+#include "platform/Policy.h"
 
 #include <curl/curl.h>
 #include <openssl/ssl.h>
@@ -64,7 +65,8 @@ void AppendTarget(std::string& url, std::string_view object) {
     }
 }
 
-// The chain must still lead to a trusted root; only the dates are not checked.
+// The relaxed checks of older servers: the chain must still lead to a trusted root; only the
+// dates are not checked.
 CURLcode IgnoreCertificateDates(CURL*, void* sslContext, void*) {
     auto* context = static_cast<SSL_CTX*>(sslContext);
     X509_VERIFY_PARAM_set_flags(SSL_CTX_get0_param(context), X509_V_FLAG_NO_CHECK_TIME);
@@ -111,7 +113,8 @@ public:
         curl_easy_setopt(easy_, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
         curl_easy_setopt(easy_, CURLOPT_FOLLOWLOCATION, 1L);
         curl_easy_setopt(easy_, CURLOPT_MAXREDIRS, 10L);
-        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+        // A secure request never continues in the clear.
+        curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
         // Like the platform defaults elsewhere: give up on a dead peer, never on a slow one.
         curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, 60L);
@@ -124,8 +127,12 @@ public:
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
         if (secure) {
             curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-            curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
-            curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &IgnoreCertificateDates);
+            if (LegacyCertificateChecks()) {
+                curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
+                curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &IgnoreCertificateDates);
+            } else {
+                curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
+            }
             // The trusted roots may be chosen the way OpenSSL programs and curl do.
             if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file)
                 curl_easy_setopt(easy_, CURLOPT_CAINFO, file);

@@ -1,10 +1,14 @@
 // The HTTP session over WinINet: each step is one WinINet call.
 #include "platform/HttpSession.h"
+#include "platform/Policy.h"
 
 #include <windows.h>
 #include <wininet.h>
 
+#include <cctype>
 #include <cstdlib>
+#include <string>
+#include <string_view>
 
 namespace narvo::platform {
 
@@ -12,8 +16,69 @@ namespace {
 
 // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, for the connection whatever the verb.
 constexpr DWORD kConnectFlags = 0x84000000;
-constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_IGNORE_CERT_DATE_INVALID |
-                               INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+// A secure request follows its redirects itself (FollowSecureRedirects).
+constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// The administrator's legacy checks: the chain only.
+constexpr DWORD kLegacyFlags =
+    INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
+constexpr int kMaxRedirects = 10;
+
+bool IsRedirect(DWORD status) {
+    return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size()) return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+    return true;
+}
+
+// Where a redirect of a secure request leads: an https URL, a scheme-relative one, or a path on
+// the same server. False for any other scheme (plain http above all) or a malformed address.
+bool ResolveSecureLocation(std::string_view location, std::string& server, INTERNET_PORT& port,
+                           std::string& object) {
+    if (StartsWithNoCase(location, "https://")) {
+        location.remove_prefix(6);
+    } else if (location.substr(0, 2) != "//") {
+        const auto colon = location.find(':');
+        const auto slash = location.find_first_of("/?#");
+        if (colon != std::string_view::npos && (slash == std::string_view::npos || colon < slash))
+            return false; // another scheme
+        if (location.empty() || location.front() != '/') {
+            // Relative to the current target's folder.
+            const auto last = object.rfind('/', object.find('?'));
+            std::string folder = last == std::string::npos ? "/" : object.substr(0, last + 1);
+            folder.append(location.data(), location.size());
+            object = std::move(folder);
+        } else {
+            object = location;
+        }
+        return true;
+    }
+    location.remove_prefix(2);
+    const auto end = location.find_first_of("/?#");
+    const std::string_view authority = location.substr(0, end);
+    object = end == std::string_view::npos ? "/" : std::string(location.substr(end));
+    if (authority.empty() || authority.find('@') != std::string_view::npos) return false;
+    port = INTERNET_DEFAULT_HTTPS_PORT;
+    const auto close = authority.find(']');
+    const auto colon = authority.rfind(':');
+    if (colon != std::string_view::npos && (close == std::string_view::npos || colon > close)) {
+        const std::string digits(authority.substr(colon + 1));
+        char* stop = nullptr;
+        const unsigned long value = std::strtoul(digits.c_str(), &stop, 10);
+        if (digits.empty() || *stop || value == 0 || value > 65535) return false;
+        port = INTERNET_PORT(value);
+        server = authority.substr(0, colon);
+    } else {
+        server = authority;
+    }
+    if (server.size() > 2 && server.front() == '[' && server.back() == ']')
+        server = server.substr(1, server.size() - 2);
+    if (const auto hash = object.find('#'); hash != std::string::npos) object.resize(hash);
+    return !server.empty();
+}
 
 class WinInetSession final : public HttpSession {
 public:
@@ -27,23 +92,31 @@ public:
     bool Connect(const char* server, std::uint16_t port) override {
         connection_ = InternetConnectA(root_, server, port, nullptr, nullptr, INTERNET_SERVICE_HTTP,
                                        kConnectFlags, 0);
+        if (server) server_ = server;
         return connection_ != nullptr;
     }
 
     bool OpenRequest(const char* verb, const char* object, bool secure) override {
-        const bool get = verb[0] == 'G';
-        DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (get ? INTERNET_FLAG_RELOAD : 0);
-        if (secure) flags |= kSecureFlags;
-        request_ = HttpOpenRequestA(connection_, verb, object, nullptr, nullptr, nullptr, flags, 0);
-        return request_ != nullptr;
+        secure_ = secure;
+        object_ = object ? object : "";
+        return OpenRequestHandle(verb, object);
     }
 
     bool AddHeaders(const char* headers) override {
+        if (!headers) return false;
+        if (secure_) {
+            // Kept for the requests a redirect leads to.
+            headers_ += headers;
+            if (!headers_.empty() && headers_.back() != '\n') headers_ += "\r\n";
+        }
         return HttpAddRequestHeadersA(request_, headers, DWORD(-1),
                                       HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    bool Send() override { return HttpSendRequestA(request_, nullptr, DWORD(-1), nullptr, 0); }
+    bool Send() override {
+        return HttpSendRequestA(request_, nullptr, DWORD(-1), nullptr, 0) &&
+               FollowSecureRedirects();
+    }
 
     bool SendWithLength(std::uint32_t bodyLength) override {
         INTERNET_BUFFERSA buffers{};
@@ -59,7 +132,9 @@ public:
         return ok;
     }
 
-    bool EndRequest() override { return HttpEndRequestA(request_, nullptr, 0, 0); }
+    bool EndRequest() override {
+        return HttpEndRequestA(request_, nullptr, 0, 0) && FollowSecureRedirects();
+    }
 
     bool QueryStatus(std::uint32_t& status) override {
         DWORD value = 0, length = sizeof value;
@@ -110,6 +185,54 @@ public:
     }
 
 private:
+    bool OpenRequestHandle(const char* verb, const char* object) {
+        const bool get = verb[0] == 'G';
+        DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (get ? INTERNET_FLAG_RELOAD : 0);
+        if (secure_) flags |= kSecureFlags | (LegacyCertificateChecks() ? kLegacyFlags : 0);
+        request_ = HttpOpenRequestA(connection_, verb, object, nullptr, nullptr, nullptr, flags, 0);
+        return request_ != nullptr;
+    }
+
+    // WinINet (Wine's at least) follows a redirect from https to plain http without a word, the
+    // caller's headers and all; a secure request follows its redirects here instead, to https
+    // only. The next request is a GET, as WinINet makes of a redirected POST. False when a
+    // redirect leads anywhere but https, or there are too many.
+    bool FollowSecureRedirects() {
+        if (!secure_) return true;
+        for (int hop = 0;; ++hop) {
+            DWORD status = 0, size = sizeof status;
+            if (!HttpQueryInfoA(request_, HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_STATUS_CODE, &status,
+                                &size, nullptr) ||
+                !IsRedirect(status))
+                return true;
+            char location[4096];
+            size = sizeof location - 1;
+            if (!HttpQueryInfoA(request_, HTTP_QUERY_LOCATION, location, &size, nullptr))
+                return true; // a redirect without a Location is the answer itself
+            location[size] = '\0';
+            std::string server = server_;
+            INTERNET_PORT port = 0;
+            if (hop == kMaxRedirects || !ResolveSecureLocation(location, server, port, object_)) {
+                SetLastError(ERROR_INTERNET_SEC_CERT_ERRORS);
+                return false;
+            }
+            InternetCloseHandle(request_);
+            request_ = nullptr;
+            if (server != server_ || port != 0) {
+                InternetCloseHandle(connection_);
+                connection_ = InternetConnectA(root_, server.c_str(), port, nullptr, nullptr,
+                                               INTERNET_SERVICE_HTTP, kConnectFlags, 0);
+                server_ = server;
+                if (!connection_) return false;
+            }
+            if (!OpenRequestHandle("GET", object_.c_str())) return false;
+            if (!headers_.empty())
+                HttpAddRequestHeadersA(request_, headers_.c_str(), DWORD(-1),
+                                       HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
+            if (!HttpSendRequestA(request_, nullptr, DWORD(-1), nullptr, 0)) return false;
+        }
+    }
+
     HINTERNET root_ = nullptr;
     HINTERNET connection_ = nullptr;
     HINTERNET request_ = nullptr;
@@ -117,6 +240,8 @@ private:
     bool hasAnnounced_ = false;
     std::uint64_t announced_ = 0;
     std::uint64_t received_ = 0;
+    bool secure_ = false;
+    std::string server_, object_, headers_;
 };
 
 } // namespace

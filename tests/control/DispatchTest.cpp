@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "Narvo_h.h"
-#include "control/ComPtr.h"
+#include "com/ComPtr.h"
 #include "tests/support/TestSupport.h"
 #include "tests/support/WindowsSupport.h"
 

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "Narvo_h.h"
-#include "control/ComPtr.h"
+#include "com/ComPtr.h"
 #include "tests/support/WindowsSupport.h"
 
 // mingw declares no uuid for IObjectSafety.

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdlib>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -608,4 +610,97 @@ TEST(ReportProgress, HalvesLargeCountsTogether) {
     ASSERT_EQ(log.calls.size(), 2u);
     EXPECT_EQ(log.calls[0], std::make_pair(int(3u << 29), int(3u << 28)));
     EXPECT_EQ(log.calls[1], std::make_pair(1000, 999));
+}
+
+// A control character in a server name, request target or header value could split the request
+// on the wire: such input is refused with 99 before any connection, and nothing is written.
+TEST(HttpTransfers, ControlCharactersAreRefusedBeforeAnyConnection) {
+    HttpTestServer server;
+    TempDir dir;
+    const std::string file = dir.File("up.txt");
+    test::WriteFile(file, "x");
+    const std::string dest = dir.File("down.txt");
+    struct Case {
+        const char* server;
+        const char* object;
+        const char* header;
+    };
+    const Case cases[] = {
+        {"127.0.0.1\r\nX-Injected: 1", "/a", nullptr},
+        {"127.0.0.1\t", "/a", nullptr},
+        {kHost, "/a HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET /b", nullptr},
+        {kHost, "/a\nb", nullptr},
+        {kHost, "/a\x7F", nullptr},
+        {kHost, "/a\tb", nullptr},
+        {kHost, "/a", "X-A: 1\x01"},
+        {kHost, "/a", "X-A: 1\r\nX-B: \x1b[2J"},
+        {kHost, "/a", "X-A: 1\x7F"},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(CheckTransferInput(c.server, c.object, c.header), XFER_ERR_INCOMPLETE);
+        EXPECT_EQ(HttpGetToFile(c.server, server.Port(), c.object, c.header, dest.c_str(), nullptr,
+                                0, nullptr),
+                  XFER_ERR_INCOMPLETE)
+            << c.object;
+        EXPECT_EQ(HttpPostFile(c.server, server.Port(), c.object, c.header, file.c_str(), nullptr,
+                               0, nullptr),
+                  XFER_ERR_INCOMPLETE)
+            << c.object;
+    }
+    EXPECT_EQ(server.Connections(), 0);
+    EXPECT_EQ(FolderNames(dir), std::vector<std::string>{"up.txt"});
+}
+
+// TAB inside a value and CR/LF between the lines are what a header block is made of.
+TEST(HttpTransfers, TabsAndLineBreaksOfTheHeaderBlockPass) {
+    HttpTestServer server;
+    TempDir dir;
+    server.Script(Reply(200, "x"));
+    ASSERT_EQ(Download(server, dir.File("t.txt"), "/t", nullptr, "X-A: a\tb\r\nX-B: c\nX-C: d"),
+              XFER_OK);
+    const auto requests = server.Requests();
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0].Header("X-A"), "a\tb");
+    EXPECT_EQ(requests[0].Header("X-B"), "c");
+    EXPECT_EQ(requests[0].Header("X-C"), "d");
+    EXPECT_EQ(requests[0].head.find("X-Injected"), std::string::npos);
+}
+
+// A file name is quoted in the part header as it is: one holding a quote or a line break cannot
+// be sent faithfully, so the upload is refused before it starts.
+TEST(HttpPostForm, UnquotableNamesAreRefused) {
+    HttpTestServer server;
+    TempDir dir;
+    const std::string plain = dir.File("plain.txt");
+    test::WriteFile(plain, "x");
+    for (const char* name : {"a\"b.txt", "a\rb.txt", "a\nb.txt"}) {
+        EXPECT_EQ(CheckTransferInput(kHost, "/u", nullptr, name), XFER_ERR_INCOMPLETE) << name;
+#ifndef _WIN32 // Windows file names cannot hold these at all
+        const std::string path = dir.File(name);
+        test::WriteFile(path, "content");
+        EXPECT_EQ(
+            HttpPostFile(kHost, server.Port(), "/u", nullptr, path.c_str(), nullptr, 0, nullptr),
+            XFER_ERR_INCOMPLETE)
+            << name;
+#endif
+    }
+    FormData form;
+    ASSERT_TRUE(form.AddFile("file", plain.c_str(), "text/plain"));
+    ASSERT_TRUE(form.AddField("a\"; filename=\"evil", "v"));
+    EXPECT_EQ(HttpPostForm(kHost, server.Port(), "/u", nullptr, form, nullptr, 0, nullptr),
+              XFER_ERR_INCOMPLETE);
+    EXPECT_EQ(server.Connections(), 0);
+}
+
+// The boundary comes from the system's random source: forms differ, and the process's own rand()
+// sequence is left where the page's other components put it.
+TEST(FormData, BoundaryLeavesTheCLibraryGeneratorAlone) {
+    std::srand(12345);
+    const int first = std::rand();
+    std::srand(12345);
+    const FormData one, two;
+    EXPECT_EQ(std::rand(), first);
+    EXPECT_NE(one.Boundary(), two.Boundary());
+    EXPECT_EQ(one.Boundary().size(), 39u);
+    EXPECT_EQ(one.Boundary().find_first_not_of("0123456789abcdef", 23), std::string::npos);
 }

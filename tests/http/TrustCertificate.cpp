@@ -20,8 +20,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "cannot read %s\n", argv[2]);
         return 1;
     }
-    HCERTSTORE store =
-        CertOpenStore(CERT_STORE_PROV_SYSTEM_A, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
+    // The registry part of the store itself: Wine's "Root" system store is a collection whose
+    // deletions never reach the registry, so a removed authority would stay trusted.
+    HCERTSTORE store = CertOpenStore(CERT_STORE_PROV_SYSTEM_REGISTRY_A, 0, 0,
+                                     CERT_SYSTEM_STORE_LOCAL_MACHINE, "Root");
     if (!store) {
         std::fprintf(stderr, "cannot open the Root store: %lu\n", GetLastError());
         return 1;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # narvo download and upload as a user runs them, against a real server on 127.0.0.1: plain HTTP,
-# and TLS with a certificate authority the test makes (trusted for the run) and one it does not.
+# and TLS with a certificate authority the test makes (trusted for the run) and one it does not;
+# under Wine also the administrator's legacy certificate checks, set for the run.
 # Usage: narvo_transfer_test.sh SERVER.py RUNNER|- TRUST-HELPER|- NARVO
 set -u
 server_py=$1 runner=$2 trust=$3 narvo_path=$4
@@ -10,9 +11,12 @@ narvo=("$narvo_path")
 work=$(mktemp -d)
 server_pid=
 trusted=
+policy='HKLM\SOFTWARE\Policies\Veltrix\Narvo'
+legacy=
 cleanup() {
   [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null
   [ -n "$trusted" ] && $runner "$trust" remove "$work/ca.der" >/dev/null 2>&1
+  [ -n "$legacy" ] && $runner reg delete "$policy" /v LegacyCertificateChecks /f >/dev/null 2>&1
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -35,23 +39,29 @@ commonName = supplied
 CNF
 : >index.txt
 echo 01 >serial
+# crypt32 matches DNS names only: a certificate for 127.0.0.1 names it both ways.
+here=subjectAltName=DNS:127.0.0.1,IP:127.0.0.1
 certs() {
   openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Narvo Test Root" \
     -keyout ca.key -out ca.pem &&
   openssl req -x509 -newkey rsa:2048 -nodes -days 30 -subj "/CN=Narvo Stranger Root" \
     -keyout stranger.key -out stranger.pem &&
   openssl x509 -in ca.pem -outform DER -out ca.der &&
+  # Right host, dates and authority.
+  openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext "$here" \
+    -keyout good.key -out good.csr &&
+  openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in good.csr -out good.pem -notext -days 30 &&
   # Valid dates, but named for another host.
   openssl req -newkey rsa:2048 -nodes -subj /CN=wrong.example -addext subjectAltName=DNS:wrong.example \
     -keyout wrong.key -out wrong.csr &&
   openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in wrong.csr -out wrong.pem -notext -days 30 &&
   # Right host, but long expired.
-  openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+  openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext "$here" \
     -keyout expired.key -out expired.csr &&
   openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in expired.csr -out expired.pem -notext \
     -startdate 20200101000000Z -enddate 20200201000000Z &&
   # Right host and dates, from an authority nobody trusts.
-  openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext subjectAltName=IP:127.0.0.1 \
+  openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -addext "$here" \
     -keyout untrusted.key -out untrusted.csr &&
   openssl x509 -req -in untrusted.csr -CA stranger.pem -CAkey stranger.key -CAcreateserial -days 30 \
     -copy_extensions copy -out untrusted.pem
@@ -73,12 +83,12 @@ sys.stdout.buffer.write(bytes(r.getrandbits(8) for _ in range(700000)))" >files/
 printf 'hello\n' >files/small.txt
 python3 "$server_py" --root files --port-file ports.txt --listen plain \
   --listen tls:wrong.pem:wrong.key --listen tls:expired.pem:expired.key \
-  --listen tls:untrusted.pem:untrusted.key &
+  --listen tls:untrusted.pem:untrusted.key --listen tls:good.pem:good.key &
 server_pid=$!
 for _ in $(seq 1 100); do [ -s ports.txt ] && break; sleep 0.1; done
 [ -s ports.txt ] || { echo "FAIL: the server did not start"; exit 1; }
 mapfile -t ports <ports.txt
-plain=${ports[0]} wrong=${ports[1]} expired=${ports[2]} untrusted=${ports[3]}
+plain=${ports[0]} wrong=${ports[1]} expired=${ports[2]} untrusted=${ports[3]} good=${ports[4]}
 
 # --- download ------------------------------------------------------------------------------------
 run download "http://127.0.0.1:$plain/files/data.bin" got/deeper/data.bin
@@ -113,26 +123,71 @@ expect 1 "upload of a missing file" 99
 grep -q "cannot open" stderr.txt || fail "upload of a missing file says why: $(cat stderr.txt)"
 [ -e files/none ] && fail "upload of a missing file reached the server"
 
-# --- TLS: host name and dates are not checked, the chain is ----------------------------------
-run download "https://127.0.0.1:$wrong/files/data.bin" tls-wrong.bin
-expect 0 "TLS with a certificate for another host name"
-cmp -s files/data.bin tls-wrong.bin || fail "TLS download bytes differ"
-run download "https://127.0.0.1:$expired/files/small.txt" tls-expired.txt
-expect 0 "TLS with an expired certificate"
-run upload "https://127.0.0.1:$expired/upload/body2" files/data.bin
+# --- TLS: chain, host name and dates are all checked ---------------------------------------------
+run download "https://127.0.0.1:$good/files/data.bin" tls-good.bin
+expect 0 "TLS with a valid certificate"
+cmp -s files/data.bin tls-good.bin || fail "TLS download bytes differ"
+run upload "https://127.0.0.1:$good/upload/body2" files/data.bin
 expect 0 "TLS upload"
 python3 -c "
 import sys
 body, data = open('files/body2', 'rb').read(), open('files/data.bin', 'rb').read()
 start = body.index(b'\r\n\r\n') + 4
 sys.exit(body[start:start + len(data) + 2] != data + b'\r\n')" || fail "TLS upload bytes differ"
-run download "https://127.0.0.1:$untrusted/files/small.txt" tls-untrusted.txt
-expect 1 "TLS with an untrusted authority" 23
-[ -e tls-untrusted.txt ] && fail "an untrusted server's answer was stored"
-run upload "https://127.0.0.1:$untrusted/sink" files/small.txt
-expect 1 "TLS upload to an untrusted server" 23
+for name in wrong expired untrusted; do
+  port_var=$name
+  run download "https://127.0.0.1:${!port_var}/files/small.txt" "tls-$name.txt"
+  expect 1 "TLS download, certificate $name" 23
+  [ -e "tls-$name.txt" ] && fail "the answer of a server with a $name certificate was stored"
+  run upload "https://127.0.0.1:${!port_var}/upload/tls-$name" files/small.txt
+  expect 1 "TLS upload, certificate $name" 23
+  [ -e "files/tls-$name" ] && fail "an upload reached a server with a $name certificate"
+done
 run download "http://127.0.0.1:$wrong/files/small.txt" plain-to-tls.txt
 [ "$status" -eq 1 ] || fail "plain HTTP to a TLS port must fail"
+
+# A secure transfer follows redirects within TLS only.
+run download "https://127.0.0.1:$good/to/https://127.0.0.1:$good/files/small.txt" tls-hop.txt
+expect 0 "https to https redirect"
+[ "$(cat tls-hop.txt 2>/dev/null)" = hello ] || fail "https redirect: $(cat tls-hop.txt 2>/dev/null)"
+run download "https://127.0.0.1:$good/to//files/small.txt" tls-path.txt
+expect 0 "https redirect to a path"
+run download "https://127.0.0.1:$good/to/http://127.0.0.1:$plain/files/small.txt" downgrade.txt
+[ "$status" -eq 1 ] && grep -Eq "result (23|25) " stderr.txt ||
+  fail "an https to http redirect must fail with 23 or 25: $status $(cat stderr.txt)"
+[ -e downgrade.txt ] && fail "an https to http redirect stored the answer"
+
+# The administrator's legacy checks (Windows policy only): host name and dates are not checked,
+# the chain still is.
+if [ "$trust" != - ]; then
+  $runner reg add "$policy" /v LegacyCertificateChecks /t REG_DWORD /d 1 /f >/dev/null 2>&1 &&
+    legacy=1 || fail "cannot set the legacy policy"
+  run download "https://127.0.0.1:$wrong/files/small.txt" legacy-wrong.txt
+  expect 0 "legacy checks, certificate for another host name"
+  run download "https://127.0.0.1:$expired/files/small.txt" legacy-expired.txt
+  expect 0 "legacy checks, expired certificate"
+  run download "https://127.0.0.1:$untrusted/files/small.txt" legacy-untrusted.txt
+  expect 1 "legacy checks, untrusted authority" 23
+  $runner reg delete "$policy" /v LegacyCertificateChecks /f >/dev/null 2>&1 && legacy=
+  run download "https://127.0.0.1:$wrong/files/small.txt" strict-again.txt
+  expect 1 "the policy removed, full checks again" 23
+fi
+
+# --- control characters and unquotable file names: 99, nothing reaches the server ------------
+run upload "http://127.0.0.1:$plain/upload/ctl1"$'\r\nX-Injected: 1' files/small.txt
+expect 1 "CR LF in the request target" 99
+run upload "http://127.0.0.1:$plain/upload/ctl2" files/small.txt --header $'X-A: 1\x01'
+expect 1 "a control character in a header value" 99
+run download "http://127.0.0.1:$plain/files/small.txt"$'\x7f' ctl3.txt
+expect 1 "DEL in the request target" 99
+ls files | grep -q '^ctl' && fail "a refused upload reached the server: $(ls files)"
+[ -e ctl3.txt ] && fail "a refused download stored something"
+if [ "$trust" = - ]; then # Windows file names cannot hold a quote
+  printf 'q' >'files/a"b.txt'
+  run upload "http://127.0.0.1:$plain/upload/quoted" 'files/a"b.txt'
+  expect 1 "a quote in the file name" 99
+  [ -e files/quoted ] && fail "an upload with a quote in its file name reached the server"
+fi
 
 # --- usage ---------------------------------------------------------------------------------------
 run download "ftp://127.0.0.1/x" x

@@ -6,6 +6,7 @@
                        the same, its body sent in pieces of PIECE bytes, each after MS milliseconds
   GET  /nolength/NAME  the same without Content-Length: the body ends when the connection does
   GET  /status/CODE    an empty answer with that status
+  GET  /to/URL         a 302 redirect to URL (the rest of the path, as it is)
   POST /upload/NAME    reads the whole body into ROOT/NAME, then answers 200
   POST /slow/MS/PIECE/NAME
                        the same, reading PIECE bytes at a time, each after MS milliseconds
@@ -49,6 +50,12 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return None
 
     def do_GET(self):
+        if self.path.startswith("/to/"):
+            self.send_response(302)
+            self.send_header("Location", self.path[len("/to/"):])
+            self.send_header("Content-Length", "0")
+            self.end_headers()
+            return
         if self.path.startswith("/status/"):
             self.answer(int(self.path[len("/status/"):]))
             return

@@ -1,7 +1,7 @@
 // HttpDownload and HttpUploadSimple from page script against a local server: what arrives, the
 // result codes a page sees, the box during an upload, and InternetOption's secure mode.
 // host.arg(0): fixtures; arg(1): artifacts; arg(2): the served folder; arg(3), arg(4): the plain
-// and TLS ports (the TLS certificate names another host).
+// and TLS ports (the TLS certificate names 127.0.0.1).
 eval(host.readText("../checks.js"));
 var dir = host.arg(0), served = host.arg(2), port = +host.arg(3), tlsPort = +host.arg(4);
 // Nothing listens there.
@@ -59,6 +59,22 @@ group("upload result codes and what the server receives", function () {
     check("nobody listening", upload("/sink", dir + "abc.txt", {port: closedPort}), 23);
 });
 
+group("control characters in any string argument: 99, no request", function () {
+    check("CR LF in the target", download("/upload/x HTTP/1.1\r\nX-Injected: 1\r\n\r\nGET /b",
+                                          "ctl1.txt"), 99);
+    check("in the server name", viewer.HttpDownload("c", "127.0.0.1\n", port, "/files/small.txt",
+                                                    "", dir + "ctl2.txt"), 99);
+    check("in a header value", download("/files/small.txt", "ctl3.txt", {header: "X-A: \x01"}),
+          99);
+    check("nothing stored", host.readText(dir + "ctl1.txt"), null);
+    check("in an upload's target", upload("/upload/ctl4\r\nX: 1", dir + "abc.txt"), 99);
+    check("in an upload's header", upload("/upload/ctl5", dir + "abc.txt", {header: "X: \x7f"}),
+          99);
+    check("nothing sent", host.readText(served + "ctl5"), null);
+    check("a tab in a value is fine", download("/files/small.txt", "tab.txt",
+                                               {header: "X-A: a\tb"}), 0);
+});
+
 group("the box during an upload", function () {
     var readings = [];
     function look() {
@@ -79,7 +95,6 @@ group("the box during an upload", function () {
 
 group("InternetOption selects TLS for both transfers", function () {
     viewer.InternetOption = 1;
-    // The certificate names another host: secure mode does not check host names.
     check("secure download", download("/files/small.txt", "tls.txt", {port: tlsPort}), 0);
     check("its bytes", host.readText(dir + "tls.txt"), "hello\n");
     check("secure upload", upload("/upload/body5", dir + "abc.txt", {port: tlsPort}), 0);

@@ -21,7 +21,9 @@ Function LastError()
     Err.Clear
 End Function
 
-Set v = CreateObject("Narvo.Viewer")
+'' The host's CreateObject: Wine's VBScript CreateObject refuses every object that takes a site
+' (IObjectWithSite) when the host offers no IServiceProvider, as cscript does not.
+Set v = WScript.CreateObject("Narvo.Viewer")
 
 ' Names in any letter case; a property read.
 Check "lower case", v.getsha1(dir & "abc.txt"), "a9993e364706816aba3e25717850c26c9cd0d89d"

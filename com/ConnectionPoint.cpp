@@ -1,8 +1,8 @@
-#include "control/ConnectionPoint.h"
+#include "com/ConnectionPoint.h"
 
 #include <new>
 
-#include "control/ComPtr.h"
+#include "com/ComPtr.h"
 
 namespace narvo {
 namespace {

@@ -1,4 +1,4 @@
-#include "control/ScriptString.h"
+#include "com/ScriptString.h"
 
 namespace narvo {
 

@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "control/ComPtr.h"
-#include "control/ConnectionPoint.h"
+#include "com/ComPtr.h"
+#include "com/ConnectionPoint.h"
 
 namespace narvo {
 

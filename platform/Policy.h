@@ -1,0 +1,22 @@
+#pragma once
+// The administrator's policy for the product: values only the machine's administrator can write,
+// never anything a user or a page can change.
+#include <string>
+#include <vector>
+
+namespace narvo::platform {
+
+// True when the administrator restored the relaxed certificate checks of older servers (a
+// certificate's host name and validity dates are then not checked; its chain still is).
+bool LegacyCertificateChecks();
+
+// The administrator's list of sites allowed to drive the control, values 1, 2, ... in order up to
+// the first one missing. False when there is no list at all (the zone defaults then apply); an
+// existing empty list allows nothing.
+bool AllowedSites(std::vector<std::string>& sites);
+
+// The URL security zone the system puts the address (UTF-8) in: 0 Local Machine, 1 Local
+// intranet, 2 Trusted sites, 3 Internet, 4 Restricted sites; -1 when the system cannot say.
+int UrlSecurityZone(const std::string& url);
+
+} // namespace narvo::platform
