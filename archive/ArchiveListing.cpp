@@ -1,14 +1,14 @@
 #include "archive/ArchiveListing.h"
 
 #include "archive/ZipArchive.h"
+#include "platform/AsciiCase.h"
 
 #include <algorithm>
 
 namespace narvo {
 
 bool IsZipFormat(std::string_view format) {
-    return format.size() == 3 && (format[0] == 'Z' || format[0] == 'z') &&
-           (format[1] == 'I' || format[1] == 'i') && (format[2] == 'P' || format[2] == 'p');
+    return AsciiEqualNoCase(format, "zip");
 }
 
 int ForEachArchiveRow(const char* path, const ArchiveRowVisitor& visit) {

@@ -15,7 +15,8 @@ std::string WorkFolderFor(std::string_view archivePath) {
         // A root keeps its separator ("/a.zip" has the folder "/"); elsewhere it goes.
         const bool root = cut < platform::PathRootLength(archivePath);
         folder.assign(archivePath.substr(0, root ? cut + 1 : cut));
-        if (folder.back() != separator) folder += separator;
+        // A root without a drive ("\\a.zip" on Windows) leaves no folder text at all.
+        if (folder.empty() || folder.back() != separator) folder += separator;
     }
     folder += "source";
     folder += separator;
@@ -43,22 +44,6 @@ int PrepareEntry(const ArchiveRow& row, const std::string& folder, const char* a
     return ExtractNamedEntry(archivePath, row.name.c_str(), folder.c_str()) == 0 ? 0 : 1;
 }
 
-void LaunchFile(const std::string& path) {
-    const auto extension = EntryExtension(path);
-    if (extension && extension->size() == 3 && (((*extension)[0] | 0x20) == 'e') &&
-        (((*extension)[1] | 0x20) == 'x') && (((*extension)[2] | 0x20) == 'e')) {
-        platform::RunExecutable(path.c_str());
-        return;
-    }
-    std::string program;
-    if (platform::FindAssociatedProgram(path.c_str(), program) &&
-        platform::OpenWithProgram(program, path.c_str()))
-        return;
-    const auto cut = path.rfind(platform::PathSeparator());
-    const std::string folder = cut == std::string::npos ? path : path.substr(0, cut + 1);
-    platform::ExploreFolder(folder.c_str());
-}
-
 bool OpenEntry(const CArchiveListing& listing, std::string_view currentArchivePath,
                const ArchiveRow& row) {
     const std::string workFolder = WorkFolderFor(currentArchivePath);
@@ -78,7 +63,7 @@ bool OpenEntry(const CArchiveListing& listing, std::string_view currentArchivePa
                 PrepareEntry(other, companionFolder, archivePath);
         }
     }
-    LaunchFile(workFolder + row.name);
+    platform::LaunchFile(workFolder + row.name);
     return true;
 }
 

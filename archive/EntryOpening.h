@@ -21,10 +21,6 @@ bool IsContainedEntryName(std::string_view name);
 // the entry's CRC-32, or extracted from archivePath now. 0 on success, 1 on failure.
 int PrepareEntry(const ArchiveRow& row, const std::string& folder, const char* archivePath);
 
-// Asks the desktop to open path: an "exe" is run directly, otherwise the associated program gets
-// the path, and when there is none (or it cannot start) the path's folder is shown.
-void LaunchFile(const std::string& path);
-
 // Opens row of listing, whose archive was shown from currentArchivePath: prepares it and its
 // companion entries (stored under "<stem>.files/") in the work folder and launches it. False when
 // the entry could not be prepared; nothing is launched then and the caller tells the user.

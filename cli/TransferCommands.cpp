@@ -1,6 +1,7 @@
 #include "cli/TransferCommands.h"
 
 #include "http/HttpTransfer.h"
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
 
 #include <algorithm>
@@ -21,15 +22,6 @@
 namespace narvo::cli {
 
 namespace {
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        const char c = text[i];
-        if ((c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c) != prefix[i]) return false;
-    }
-    return true;
-}
 
 // The bar on standard error, redrawn when the whole percent (or, without a total, the byte count
 // shown) changes. Quiet when standard error is not a terminal, so logs stay clean.
@@ -125,10 +117,10 @@ int RunTransfer(const char* command, const Args& args, const HttpUrl& url, Trans
 
 bool ParseHttpUrl(std::string_view url, HttpUrl& parsed, std::string& error) {
     parsed = HttpUrl();
-    if (StartsWithNoCase(url, "https://")) {
+    if (AsciiStartsWithNoCase(url, "https://")) {
         parsed.secure = true;
         url.remove_prefix(8);
-    } else if (StartsWithNoCase(url, "http://")) {
+    } else if (AsciiStartsWithNoCase(url, "http://")) {
         url.remove_prefix(7);
     } else {
         error = "only http:// and https:// URLs are supported";

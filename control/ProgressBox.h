@@ -6,7 +6,7 @@
 
 #include <cstdint>
 
-#include "http/ProgressMeter.h"
+#include "control/ProgressMeter.h"
 
 namespace narvo {
 

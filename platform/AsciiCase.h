@@ -13,6 +13,8 @@ template <class Char> constexpr Char AsciiUpper(Char c) {
     return c >= Char('a') && c <= Char('z') ? Char(c - Char('a') + Char('A')) : c;
 }
 
+namespace detail {
+
 template <class Char>
 constexpr bool AsciiEqualNoCase(std::basic_string_view<Char> a, std::basic_string_view<Char> b) {
     if (a.size() != b.size()) return false;
@@ -21,9 +23,18 @@ constexpr bool AsciiEqualNoCase(std::basic_string_view<Char> a, std::basic_strin
     return true;
 }
 
-template <class Char>
-constexpr bool AsciiStartsWithNoCase(std::basic_string_view<Char> text,
-                                     std::basic_string_view<Char> prefix) {
+} // namespace detail
+
+constexpr bool AsciiEqualNoCase(std::string_view a, std::string_view b) {
+    return detail::AsciiEqualNoCase(a, b);
+}
+constexpr bool AsciiEqualNoCase(std::wstring_view a, std::wstring_view b) {
+    return detail::AsciiEqualNoCase(a, b);
+}
+constexpr bool AsciiStartsWithNoCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && AsciiEqualNoCase(text.substr(0, prefix.size()), prefix);
+}
+constexpr bool AsciiStartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
     return text.size() >= prefix.size() && AsciiEqualNoCase(text.substr(0, prefix.size()), prefix);
 }
 

@@ -4,6 +4,8 @@
 #include "platform/HttpSession.h"
 #include "platform/Policy.h"
 
+#include "platform/AsciiCase.h"
+
 #include <curl/curl.h>
 #include <openssl/ssl.h>
 #include <openssl/x509_vfy.h>
@@ -27,19 +29,6 @@ constexpr std::size_t kReceiveHighWater = 1 << 20;
 constexpr std::size_t kSendStage = 256 * 1024;
 // curl's receive block; its send block stays at curl's default (64 KiB), which measured best.
 constexpr long kReceiveBlock = 256 * 1024;
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(text[i])) !=
-            std::tolower(static_cast<unsigned char>(prefix[i])))
-            return false;
-    return true;
-}
-
-bool EqualNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && StartsWithNoCase(a, b);
-}
 
 std::string_view Trim(std::string_view text) {
     constexpr std::string_view blanks = " \t\r\n";
@@ -261,7 +250,7 @@ private:
         const std::string_view value = Trim(line.substr(colon + 1));
         if (name.empty() || name.find_first_of(" \t") != std::string_view::npos) return false;
         // The body's length and framing are the session's own, declared before the first piece.
-        if (EqualNoCase(name, "Content-Length") || EqualNoCase(name, "Transfer-Encoding"))
+        if (AsciiEqualNoCase(name, "Content-Length") || AsciiEqualNoCase(name, "Transfer-Encoding"))
             return true;
         // "Name:" with nothing after it makes curl drop a header it would add itself, and sends
         // nothing for any other name: exactly a removal.
@@ -272,7 +261,7 @@ private:
             entry += value;
         }
         for (std::string& existing : headers_) {
-            if (EqualNoCase(std::string_view(existing).substr(0, existing.find(':')), name)) {
+            if (AsciiEqualNoCase(std::string_view(existing).substr(0, existing.find(':')), name)) {
                 existing = std::move(entry);
                 return true;
             }
@@ -338,13 +327,13 @@ private:
     static size_t OnHeader(char* data, size_t, size_t count, void* context) {
         auto* self = static_cast<CurlSession*>(context);
         const std::string_view line(data, count);
-        if (StartsWithNoCase(line, "HTTP/")) {
+        if (AsciiStartsWithNoCase(line, "HTTP/")) {
             const auto space = line.find(' ');
             const std::string code(space == std::string_view::npos ? ""
                                                                    : line.substr(space + 1, 3));
             self->blockStatus_ = std::atoi(code.c_str());
             self->blockHasLocation_ = false;
-        } else if (StartsWithNoCase(line, "Location:")) {
+        } else if (AsciiStartsWithNoCase(line, "Location:")) {
             self->blockHasLocation_ = !Trim(line.substr(9)).empty();
         } else if (line == "\r\n" || line == "\n") {
             // Interim responses and redirects that curl follows are not the answer yet.

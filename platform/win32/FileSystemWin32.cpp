@@ -1,5 +1,7 @@
 #include "platform/FileSystem.h"
 
+#include "platform/AsciiCase.h"
+
 #include <windows.h>
 #include <shlwapi.h>
 
@@ -59,7 +61,7 @@ bool IsDeviceName(std::string_view component) {
         base.remove_suffix(1);
     std::string upper(base);
     for (char& c : upper)
-        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+        c = AsciiUpper(c);
     if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
         upper == "CONOUT$")
         return true;

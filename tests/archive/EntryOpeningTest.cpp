@@ -51,6 +51,8 @@ TEST(WorkFolderFor, IsTheFolderSourceBesideTheArchive) {
 #ifdef _WIN32
     EXPECT_EQ(WorkFolderFor("C:\\docs\\a.zip"), "C:\\docs\\source\\");
     EXPECT_EQ(WorkFolderFor("C:\\a.zip"), "C:\\source\\");
+    // Rooted without a drive: the root is all of the folder.
+    EXPECT_EQ(WorkFolderFor("\\a.zip"), "\\source\\");
 #else
     EXPECT_EQ(WorkFolderFor("/docs/a.zip"), "/docs/source/");
     EXPECT_EQ(WorkFolderFor("/a.zip"), "/source/");
@@ -164,8 +166,8 @@ TEST_F(EntryOpeningTest, NeverReachesOutsideTheWorkFolder) {
 #ifndef _WIN32
     // The main entry opens; the hostile companion is passed over, the good one extracted.
     ASSERT_TRUE(OpenEntry(listing_, zip_, Row(listing_, "page.htm")));
-    EXPECT_EQ(Tree(dir_.path()),
-              (std::vector<std::string>{"docs", "docs/a.zip", "docs/source", "docs/source/page.files",
-                                        "docs/source/page.files/ok.gif", "docs/source/page.htm"}));
+    EXPECT_EQ(Tree(dir_.path()), (std::vector<std::string>{
+                                     "docs", "docs/a.zip", "docs/source", "docs/source/page.files",
+                                     "docs/source/page.files/ok.gif", "docs/source/page.htm"}));
 #endif
 }

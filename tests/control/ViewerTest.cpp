@@ -86,6 +86,39 @@ public:
     IUnknown* inner = nullptr;
 };
 
+// A client site that asks the module, each time the control lets go of it, whether the module
+// could be unloaded at that moment.
+class UnloadProbeSite : public IOleClientSite {
+public:
+    STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override {
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IOleClientSite) return E_NOINTERFACE;
+        *ppv = static_cast<IOleClientSite*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHODIMP_(ULONG) AddRef() override { return ++refs; }
+    STDMETHODIMP_(ULONG) Release() override {
+        answers.push_back(SharedNarvoLibrary().CanUnloadNow());
+        return --refs;
+    }
+    STDMETHODIMP SaveObject() override { return E_NOTIMPL; }
+    STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** moniker) override {
+        *moniker = nullptr;
+        return E_NOTIMPL;
+    }
+    STDMETHODIMP GetContainer(IOleContainer** container) override {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHODIMP ShowObject() override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
+
+    ULONG refs = 1;
+    std::vector<HRESULT> answers;
+};
+
 ComPtr<IStream> MemoryStream(const std::vector<BYTE>& bytes = {}) {
     ComPtr<IStream> stream;
     CreateStreamOnHGlobal(nullptr, TRUE, stream.Put());
@@ -146,8 +179,24 @@ TEST_F(ViewerTest, FactoryIsCachedAndLocksCountObjectsAndLockServer) {
     EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, nullptr), E_POINTER);
 }
 
+TEST_F(ViewerTest, ModuleStaysLockedUntilTheControlIsWhollyGone) {
+    UnloadProbeSite site;
+    {
+        ComPtr<IOleObject> object = NewViewer<IOleObject>();
+        ASSERT_EQ(object->SetClientSite(&site), S_OK);
+        // The last reference goes without SetClientSite(nullptr): the control lets go of its
+        // site while it takes itself apart, and its code is still running then.
+    }
+    ASSERT_FALSE(site.answers.empty());
+    for (const HRESULT answer : site.answers)
+        EXPECT_EQ(answer, S_FALSE);
+    EXPECT_EQ(site.refs, 1u);
+    EXPECT_EQ(Library().CanUnloadNow(), S_OK);
+}
+
 TEST_F(ViewerTest, AnswersForItsInterfacesWithOneIdentity) {
     ComPtr<IUnknown> viewer = NewViewer<IUnknown>();
+    // What scripts, containers and the platform's hosts ask a control for.
     const IID offered[] = {
         IID_IViewer,
         IID_IDispatch,
@@ -155,29 +204,54 @@ TEST_F(ViewerTest, AnswersForItsInterfacesWithOneIdentity) {
         IID_IPersist,
         IID_IOleControl,
         IID_IOleObject,
-        IID_IOleInPlaceActiveObject,
         IID_IOleWindow,
-        IID_IViewObjectEx,
-        IID_IViewObject2,
         IID_IViewObject,
+        IID_IOleInPlaceActiveObject,
+        IID_IViewObject2,
+        IID_IViewObjectEx,
         IID_IOleInPlaceObjectWindowless,
-        IID_IOleInPlaceObject,
         IID_IPersistStorage,
-        IID_ISpecifyPropertyPages,
         IID_IQuickActivate,
+        IID_IOleInPlaceObject,
         IID_IDataObject,
         IID_IObjectSafety,
-        IID_IConnectionPointContainer,
+        IID_ISpecifyPropertyPages,
+        IID_IProvideClassInfo,
         IID_ISupportErrorInfo,
         IID_IProvideClassInfo2,
-        IID_IProvideClassInfo,
+        IID_IConnectionPointContainer,
     };
-    for (const IID& iid : offered) {
+    // COM's rules as a client relies on them: every interface leads to every other one (and to
+    // itself), the same request gives the same pointer each time, and all share one identity.
+    for (const IID& from : offered) {
         ComPtr<IUnknown> part, identity;
-        ASSERT_EQ(viewer->QueryInterface(iid, part.PutVoid()), S_OK) << Utf8(GuidText(iid));
+        ASSERT_EQ(viewer->QueryInterface(from, part.PutVoid()), S_OK) << Utf8(GuidText(from));
         ASSERT_EQ(part->QueryInterface(IID_IUnknown, identity.PutVoid()), S_OK);
-        EXPECT_EQ(identity.Get(), viewer.Get()) << Utf8(GuidText(iid));
+        EXPECT_EQ(identity.Get(), viewer.Get()) << Utf8(GuidText(from));
+        for (const IID& to : offered) {
+            ComPtr<IUnknown> first, second;
+            ASSERT_EQ(part->QueryInterface(to, first.PutVoid()), S_OK)
+                << Utf8(GuidText(from)) << " -> " << Utf8(GuidText(to));
+            ASSERT_EQ(viewer->QueryInterface(to, second.PutVoid()), S_OK);
+            EXPECT_EQ(first.Get(), second.Get()) << Utf8(GuidText(to));
+        }
     }
+    // A pointer answered for a base interface works as that interface.
+    ComPtr<IPersist> persist;
+    ASSERT_EQ(viewer.As(persist), S_OK);
+    CLSID clsid{};
+    EXPECT_EQ(persist->GetClassID(&clsid), S_OK);
+    EXPECT_TRUE(IsEqualGUID(clsid, CLSID_CViewer));
+    ComPtr<IDispatch> dispatch;
+    ASSERT_EQ(viewer.As(dispatch), S_OK);
+    UINT count = 0;
+    EXPECT_EQ(dispatch->GetTypeInfoCount(&count), S_OK);
+    EXPECT_EQ(count, 1u);
+    ComPtr<IOleWindow> window;
+    ASSERT_EQ(viewer.As(window), S_OK);
+    HWND hwnd = reinterpret_cast<HWND>(1);
+    EXPECT_EQ(window->GetWindow(&hwnd), E_FAIL); // not in place yet: no window
+    EXPECT_EQ(hwnd, nullptr);
     // No initialisation from parameter tags, nothing of a site, no running-object protocol.
     for (const IID& iid : {IID_IPersistPropertyBag, IID_IOleInPlaceSite, IID_IRunnableObject}) {
         ComPtr<IUnknown> part;

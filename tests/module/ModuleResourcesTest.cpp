@@ -1,12 +1,14 @@
-// What Narvo.dll carries besides code: its exports, strings, registration script, type library
-// and version record.
+// What Narvo.dll carries besides code: its exports, strings, type library, the application entry
+// its registration writes, and its version record.
 #include <windows.h>
+#include <oleauto.h>
 
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "Narvo_h.h"
 #include "tests/support/WindowsSupport.h"
 
 using namespace narvo::test;
@@ -49,14 +51,22 @@ TEST_F(ModuleResources, KoreanStringTable) {
               nullptr);
 }
 
-TEST_F(ModuleResources, RegistrationScriptAndTypeLibrary) {
-    HRSRC script = FindResourceW(module_, MAKEINTRESOURCEW(101), L"REGISTRY");
-    ASSERT_NE(script, nullptr);
-    const char* text = static_cast<const char*>(LockResource(LoadResource(module_, script)));
-    EXPECT_EQ(std::string(text, SizeofResource(module_, script)),
-              "HKCR\r\n{\r\n\tNoRemove AppID\r\n\t{\r\n\t\t'%APPID%' = s 'Narvo'\r\n"
-              "\t\t'Narvo.DLL'\r\n\t\t{\r\n\t\t\tval AppID = s '%APPID%'\r\n\t\t}\r\n\t}\r\n}\r\n");
-    EXPECT_NE(FindResourceW(module_, MAKEINTRESOURCEW(1), L"TYPELIB"), nullptr);
+TEST_F(ModuleResources, CarriesItsTypeLibraryAndRegistersItsApplication) {
+    // The type library a client loads from the module file itself, without the registry.
+    ITypeLib* library = nullptr;
+    ASSERT_EQ(LoadTypeLibEx(NarvoDllPath().c_str(), REGKIND_NONE, &library), S_OK);
+    TLIBATTR* attributes = nullptr;
+    ASSERT_EQ(library->GetLibAttr(&attributes), S_OK);
+    EXPECT_TRUE(IsEqualGUID(attributes->guid, LIBID_Narvo));
+    library->ReleaseTLibAttr(attributes);
+    library->Release();
+
+    // What the module's own part of registration writes: the application a client finds by the
+    // module's file name, and its name.
+    ASSERT_EQ(RunRegsvr32(false), 0);
+    const std::wstring appId = GuidText(LIBID_Narvo);
+    EXPECT_EQ(Utf8(RegistryText(HKEY_CLASSES_ROOT, L"AppID\\Narvo.DLL", L"AppID")), Utf8(appId));
+    EXPECT_EQ(Utf8(RegistryText(HKEY_CLASSES_ROOT, L"AppID\\" + appId)), "Narvo");
 }
 
 TEST_F(ModuleResources, VersionRecord) {

@@ -1,6 +1,7 @@
-// The progress box as Narvo.dll stores it: dialog template 103 read back from the built module
-// (what the resource compiler made of the script, default styles included) and picture 203.
+// The progress box as Narvo.dll carries it: dialog 103 made into a window from the built module,
+// and picture 203.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <gtest/gtest.h>
 
@@ -13,61 +14,6 @@
 using namespace narvo::test;
 
 namespace {
-
-// Reads a DLGTEMPLATEEX front to back.
-class TemplateReader {
-public:
-    explicit TemplateReader(const BYTE* data) : p_(data) {}
-    WORD Word() { return Take<WORD>(); }
-    DWORD Dword() { return Take<DWORD>(); }
-    short Short() { return Take<short>(); }
-    BYTE Byte() { return Take<BYTE>(); }
-    // A name or an ordinal: "" for none, "#N" for ordinal N, else the text.
-    std::string NameOrOrdinal() {
-        if (*reinterpret_cast<const WORD*>(p_) == 0xFFFF) {
-            Word();
-            std::string ordinal = "#";
-            ordinal += std::to_string(Word()); // "#" + ... trips a false -Wrestrict in GCC 12
-            return ordinal;
-        }
-        return Text();
-    }
-    std::string Text() {
-        std::wstring text;
-        while (WORD c = Word())
-            text += wchar_t(c);
-        return Utf8(text);
-    }
-    void AlignDword(const BYTE* base) {
-        while ((p_ - base) % 4)
-            ++p_;
-    }
-    void Skip(size_t bytes) { p_ += bytes; }
-
-private:
-    template <class T> T Take() {
-        T value;
-        memcpy(&value, p_, sizeof value);
-        p_ += sizeof value;
-        return value;
-    }
-    const BYTE* p_;
-};
-
-// Class names are matched without regard to case; ordinal 0x82 is the predefined static class.
-std::string ClassName(std::string name) {
-    if (name == "#130") return "static";
-    for (char& c : name)
-        c = char(tolower(static_cast<unsigned char>(c)));
-    return name;
-}
-
-struct Item {
-    DWORD id;
-    std::string className, text;
-    DWORD style, exStyle;
-    short x, y, cx, cy;
-};
 
 class ProgressTemplate : public ::testing::Test {
 protected:
@@ -91,63 +37,80 @@ HMODULE ProgressTemplate::module_ = nullptr;
 
 } // namespace
 
-TEST_F(ProgressTemplate, DialogAndControlsAsLaidOut) {
-    const BYTE* data = Resource(MAKEINTRESOURCEW(5), 103); // RT_DIALOG
-    ASSERT_NE(data, nullptr);
-    TemplateReader in(data);
-    ASSERT_EQ(in.Word(), 1);      // version
-    ASSERT_EQ(in.Word(), 0xFFFF); // an extended template
-    in.Dword();                   // help id
-    EXPECT_EQ(in.Dword(), 0u);    // extended style
-    // WS_POPUP | WS_SYSMENU | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS: no caption, no title bar.
-    EXPECT_EQ(in.Dword(), 0x800800C8u);
-    const WORD count = in.Word();
-    const short x = in.Short(), y = in.Short(), cx = in.Short(), cy = in.Short();
-    EXPECT_EQ(std::vector<short>({x, y, cx, cy}), std::vector<short>({0, 0, 217, 33}));
-    EXPECT_EQ(in.NameOrOrdinal(), ""); // no menu
-    EXPECT_EQ(in.NameOrOrdinal(), ""); // the default dialog class
-    EXPECT_EQ(in.Text(), "");          // no title
-    EXPECT_EQ(in.Word(), 9);           // points
-    EXPECT_EQ(in.Word(), 0);           // weight
-    EXPECT_EQ(in.Byte(), 0);           // not italic
-    EXPECT_EQ(in.Byte(), 0);           // character set
-    EXPECT_EQ(in.Text(), "MS Shell Dlg");
+TEST_F(ProgressTemplate, BoxShowsItsPartsWhereAPersonLooksForThem) {
+    InitCommonControls();
+    // Loaded for real, so the picture control can load its bitmap from the module.
+    HMODULE module = LoadLibraryW(NarvoDllPath().c_str());
+    ASSERT_NE(module, nullptr);
+    HWND box = CreateDialogParamW(
+        module, MAKEINTRESOURCEW(103), nullptr,
+        [](HWND, UINT, WPARAM, LPARAM) -> INT_PTR { return FALSE; }, 0);
+    ASSERT_NE(box, nullptr);
 
-    std::vector<Item> items;
-    for (WORD i = 0; i < count; ++i) {
-        in.AlignDword(data);
-        Item item{};
-        in.Dword(); // help id
-        item.exStyle = in.Dword();
-        item.style = in.Dword();
-        item.x = in.Short();
-        item.y = in.Short();
-        item.cx = in.Short();
-        item.cy = in.Short();
-        item.id = in.Dword();
-        item.className = ClassName(in.NameOrOrdinal());
-        item.text = in.NameOrOrdinal();
-        in.Skip(in.Word());
-        items.push_back(item);
-    }
-    const std::vector<Item> expected = {
-        {205, "static", "", 0x50020000, 0, 35, 2, 133, 11},
-        {202, "msctls_progress32", "", 0x50000000, WS_EX_STATICEDGE, 34, 23, 179, 6},
-        {204, "static", "#203", 0x50001A0E, WS_EX_TRANSPARENT, 2, 2, 27, 26},
-        {206, "static", "", 0x50020000, WS_EX_RIGHT, 176, 2, 37, 11},
+    // A strip without a title bar.
+    const LONG style = GetWindowLongW(box, GWL_STYLE);
+    EXPECT_TRUE(style & WS_POPUP);
+    EXPECT_FALSE((style & WS_CAPTION) == WS_CAPTION);
+    RECT client{};
+    GetClientRect(box, &client);
+    EXPECT_GT(client.right, 3 * client.bottom);
+
+    // Exactly its four parts, each of the kind it shows.
+    std::vector<int> ids;
+    for (HWND child = GetWindow(box, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT))
+        ids.push_back(GetDlgCtrlID(child));
+    EXPECT_EQ(ids, std::vector<int>({205, 202, 204, 206}));
+    const auto classOf = [box](int id) {
+        wchar_t name[64] = {};
+        GetClassNameW(GetDlgItem(box, id), name, 64);
+        std::string text = Utf8(name);
+        for (char& c : text)
+            c = char(tolower(static_cast<unsigned char>(c)));
+        return text;
     };
-    ASSERT_EQ(items.size(), expected.size());
-    for (size_t i = 0; i < items.size(); ++i) {
-        const Item &got = items[i], &want = expected[i];
-        SCOPED_TRACE("control " + std::to_string(want.id));
-        EXPECT_EQ(got.id, want.id);
-        EXPECT_EQ(got.className, want.className);
-        EXPECT_EQ(got.text, want.text);
-        EXPECT_EQ(got.style, want.style);
-        EXPECT_EQ(got.exStyle, want.exStyle);
-        EXPECT_EQ(std::vector<short>({got.x, got.y, got.cx, got.cy}),
-                  std::vector<short>({want.x, want.y, want.cx, want.cy}));
+    EXPECT_EQ(classOf(202), "msctls_progress32");
+    for (int id : {204, 205, 206})
+        EXPECT_EQ(classOf(id), "static") << id;
+
+    // Where they stand in the box, as the window places them.
+    const auto place = [box](int id) {
+        RECT r{};
+        GetWindowRect(GetDlgItem(box, id), &r);
+        MapWindowPoints(nullptr, box, reinterpret_cast<POINT*>(&r), 2);
+        return r;
+    };
+    const RECT message = place(205), bar = place(202), picture = place(204), percent = place(206);
+    for (const RECT& r : {message, bar, picture, percent}) {
+        EXPECT_GE(r.left, 0);
+        EXPECT_GE(r.top, 0);
+        EXPECT_LE(r.right, client.right);
+        EXPECT_LE(r.bottom, client.bottom);
+        EXPECT_GT(r.right, r.left);
+        EXPECT_GT(r.bottom, r.top);
     }
+    // The picture at the left, the message line beside it, the percentage at the top right on
+    // the message's line, the bar along the bottom below both, as far right as the percentage.
+    EXPECT_LT(picture.right, message.left);
+    EXPECT_LT(picture.right, bar.left);
+    EXPECT_LE(message.right, percent.left);
+    EXPECT_EQ(message.top, percent.top);
+    EXPECT_GE(bar.top, message.bottom);
+    EXPECT_GE(bar.top, percent.bottom);
+    EXPECT_EQ(bar.right, percent.right);
+    EXPECT_GT(bar.right - bar.left, 4 * (bar.bottom - bar.top));
+    EXPECT_TRUE(GetWindowLongW(GetDlgItem(box, 206), GWL_EXSTYLE) & WS_EX_RIGHT);
+
+    // The picture shows the module's bitmap at its own size.
+    const auto image =
+        reinterpret_cast<HBITMAP>(SendDlgItemMessageW(box, 204, STM_GETIMAGE, IMAGE_BITMAP, 0));
+    BITMAP info{};
+    ASSERT_NE(image, nullptr);
+    ASSERT_TRUE(GetObjectW(image, sizeof info, &info));
+    EXPECT_EQ(info.bmWidth, 48);
+    EXPECT_EQ(info.bmHeight, 46);
+
+    DestroyWindow(box);
+    FreeLibrary(module);
 }
 
 TEST_F(ProgressTemplate, PictureIsAPalettedBitmap) {

@@ -1,4 +1,4 @@
-#include "http/ProgressMeter.h"
+#include "control/ProgressMeter.h"
 
 namespace narvo {
 

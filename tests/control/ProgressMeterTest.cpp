@@ -1,6 +1,6 @@
 // The progress box's bar and label arithmetic: per mille positions, the label written only when
 // the whole percent changes, and the last label remembered from one transfer to the next.
-#include "http/ProgressMeter.h"
+#include "control/ProgressMeter.h"
 
 #include <gtest/gtest.h>
 
