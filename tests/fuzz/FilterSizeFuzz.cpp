@@ -4,7 +4,7 @@
 #include "archive/EntryOpening.h"
 #include "archive/Extraction.h"
 #include "fileutil/FileSelection.h"
-#include "http/ProgressMeter.h"
+#include "control/ProgressMeter.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <cstring>

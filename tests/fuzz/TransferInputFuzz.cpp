@@ -1,6 +1,7 @@
 // URL, header lines and form as the tool and the control build them from their input:
-// "URL\nHEADER LINE\n...\0FIELD NAME\0FIELD VALUE\0FILE CONTENT". The URL's parts, the header
-// text and the form go through the client's request set-up (nothing is sent).
+// "URL\nHEADER LINE\n...\0FILE NAME\0FILE CONTENT". The URL's parts and the header text go
+// through the transfers' input check and, when it lets them through, the client's request set-up
+// (nothing is sent); the file goes into the upload's form.
 #include "cli/TransferCommands.h"
 #include "http/FormData.h"
 #include "http/HttpTransfer.h"
@@ -25,6 +26,14 @@ void RequireRoundTrip(const cli::HttpUrl& url) {
     FUZZ_REQUIRE(again.host == url.host && again.port == url.port && again.object == url.object &&
                      again.secure == url.secure,
                  "%s parses to other parts", text.c_str());
+}
+
+// A file name from the input's form part (no '/' or NUL, which no file name holds here).
+std::string UploadName(std::string_view formText) {
+    std::string name = "u" + std::string(fuzz::SplitAt(formText, '\0').first.substr(0, 200));
+    for (char& c : name)
+        if (c == '/') c = '_';
+    return name;
 }
 
 } // namespace
@@ -60,33 +69,39 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         if (next.empty()) break;
         rest = next;
     }
-    const auto session = platform::CreateHttpSession();
-    if (session->Open(kUserAgent) && session->Connect(url.host.c_str(), url.port)) {
-        const bool post = size % 2 == 1;
-        if (session->OpenRequest(post ? "POST" : "GET", url.object.c_str(), url.secure)) {
-            session->AddHeaders(headers.c_str());
-            session->AddHeaders(std::string(request).c_str());
-        }
-    }
-    session->Close();
-
-    // The form: its declared length is exactly what the upload writes.
-    const auto [name, afterName] = fuzz::SplitAt(formText, '\0');
-    const auto [value, content] = fuzz::SplitAt(afterName, '\0');
-    const auto file = fuzz::Scratch() / "upload.bin";
+    // What the transfers let through reaches the client's request set-up.
+    const std::string fileName = UploadName(formText);
+    const auto file = fuzz::Scratch() / fileName;
+    const std::string_view content = fuzz::SplitAt(formText, '\0').second;
     fuzz::WriteBytes(file, reinterpret_cast<const std::uint8_t*>(content.data()), content.size());
-    FormData form;
-    form.AddField(std::string(name).c_str(), std::string(value).c_str());
-    FUZZ_REQUIRE(form.AddFile(std::string(name).c_str(), file.c_str(), "application/unknown"),
-                 "the file part was refused");
-    std::uint64_t written = form.ClosingDelimiter().size();
-    for (const FormPart& part : form.Parts()) {
-        written += form.PartText(part).size();
-        if (part.IsFile()) written += std::uint64_t(part.size) + 2;
+    const int checked =
+        CheckTransferInput(url.host.c_str(), url.object.c_str(), headers.c_str(), file.c_str());
+    FUZZ_REQUIRE(checked == XFER_OK || checked == XFER_ERR_INCOMPLETE, "input check gave %d",
+                 checked);
+    if (checked == XFER_OK) {
+        const auto session = platform::CreateHttpSession();
+        if (session->Open(kUserAgent) && session->Connect(url.host.c_str(), url.port) &&
+            session->OpenRequest(size % 2 ? "POST" : "GET", url.object.c_str(), url.secure))
+            session->AddHeaders(headers.c_str());
+        session->Close();
     }
-    FUZZ_REQUIRE(written == form.ContentLength(), "declared %llu, written %llu",
-                 (unsigned long long)form.ContentLength(), (unsigned long long)written);
-    FUZZ_REQUIRE(form.ContentTypeHeader().find(form.Boundary()) != std::string::npos,
-                 "the header does not announce the boundary");
+
+    // The upload's form: its declared length is exactly what goes out, and a file name the check
+    // let through stays inside its quotes in a part header of its own.
+    FormData form;
+    FUZZ_REQUIRE(form.AddFile("file", file.c_str(), "application/unknown"),
+                 "the file part was refused");
+    const FormPart& part = form.Parts().front();
+    const std::string text = form.PartText(part);
+    FUZZ_REQUIRE(form.ContentLength() ==
+                     text.size() + part.size + 2 + form.ClosingDelimiter().size(),
+                 "declared %llu bytes", (unsigned long long)form.ContentLength());
+    if (checked == XFER_OK) {
+        FUZZ_REQUIRE(text.find("\r\n\r\n") == text.size() - 4, "the part header ends early");
+        FUZZ_REQUIRE(text.find("filename=\"" + file.string() + "\"\r\n") != std::string::npos,
+                     "the file name is not quoted whole");
+    }
+    std::error_code ignored;
+    std::filesystem::remove(file, ignored);
     return 0;
 }

@@ -28,7 +28,7 @@
 #include <vector>
 
 #include "Narvo_h.h"
-#include "control/ScriptString.h"
+#include "com/ScriptString.h"
 #include "tests/support/WindowsSupport.h"
 
 namespace {
