@@ -286,6 +286,7 @@ bool IsDocumentedResult(HRESULT hr) {
     case E_POINTER:
     case E_OUTOFMEMORY:
     case E_FAIL:
+    case E_ACCESSDENIED: // a page the site lock refuses
         return true;
     default:
         return false;
