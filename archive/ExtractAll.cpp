@@ -1,5 +1,6 @@
 #include "archive/ExtractAll.h"
 
+#include "archive/EntryOpening.h"
 #include "archive/EntryWriter.h"
 #include "archive/Extraction.h"
 #include "archive/ZipArchive.h"
@@ -31,7 +32,10 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
         checkPath = folder;
         checkPath += name;
         bool unchanged = false, targetAbsent = false;
-        if (name.find('\0') == std::string::npos) {
+        // A name leading out of the folder (a ".." part, a root, a device) would have the check
+        // read whatever it names, /dev/zero or a console without end: such an entry is always
+        // written, under its base name as ever.
+        if (name.find('\0') == std::string::npos && IsContainedEntryName(name)) {
             // Reading first and asking whether anything is there only when the file cannot be
             // read spares a lookup per entry; an unreadable file counts as CRC-32 0.
             std::uint32_t crc = 0;
