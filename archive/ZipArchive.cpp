@@ -12,6 +12,53 @@ namespace narvo {
 
 namespace {
 
+// Read-only stdio functions with 64-bit offsets on both builds. minizip's own pass offsets through
+// zlib's z_off64_t, which mingw's zlib makes 32 bits wide: archives past 4 GiB would not open.
+std::int64_t Tell64(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+int Seek64(std::FILE* file, std::int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, off_t(offset), origin);
+#endif
+}
+
+zlib_filefunc64_def StdioFunctions() {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = [](voidpf, const void* path, int mode) -> voidpf {
+        if (!path || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+            return nullptr;
+        return std::fopen(static_cast<const char*>(path), "rb");
+    };
+    functions.zread_file = [](voidpf, voidpf file, void* buffer, uLong size) -> uLong {
+        return uLong(std::fread(buffer, 1, size, static_cast<std::FILE*>(file)));
+    };
+    functions.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
+    functions.ztell64_file = [](voidpf, voidpf file) -> ZPOS64_T {
+        const std::int64_t at = Tell64(static_cast<std::FILE*>(file));
+        return at < 0 ? ZPOS64_T(-1) : ZPOS64_T(at);
+    };
+    functions.zseek64_file = [](voidpf, voidpf file, ZPOS64_T offset, int origin) -> long {
+        const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
+                           : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
+                                                              : SEEK_END;
+        return Seek64(static_cast<std::FILE*>(file), std::int64_t(offset), whence) == 0 ? 0 : -1;
+    };
+    functions.zclose_file = [](voidpf, voidpf file) -> int {
+        return std::fclose(static_cast<std::FILE*>(file));
+    };
+    functions.zerror_file = [](voidpf, voidpf file) -> int {
+        return std::ferror(static_cast<std::FILE*>(file));
+    };
+    return functions;
+}
+
 // A read buffer between minizip and its own stdio file functions. The library reads every header
 // field with a one-byte read and seeks before each record, which through stdio costs a locked
 // call per byte and a system call per seek; here those reads become copies out of one of two
@@ -44,11 +91,7 @@ private:
     };
 
     static const zlib_filefunc64_def& Inner() {
-        static const zlib_filefunc64_def inner = [] {
-            zlib_filefunc64_def functions;
-            fill_fopen64_filefunc(&functions);
-            return functions;
-        }();
+        static const zlib_filefunc64_def inner = StdioFunctions();
         return inner;
     }
 

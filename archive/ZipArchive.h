@@ -54,7 +54,7 @@ private:
     bool rawTried_ = false;
 };
 
-// The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
+// The file functions ZipReader opens archives with: stdio with 64-bit offsets behind a read
 // buffer (read-only; writing is refused).
 zlib_filefunc64_def BufferedFileFunctions();
 

@@ -36,10 +36,14 @@ run list many.zip
 expect 0 "list of 70,000 entries"
 [ "$(wc -l <stdout.txt)" -eq 70000 ] || fail "70,000 entries: $(wc -l <stdout.txt) listed"
 [ "$(tail -1 stdout.txt)" = "$(printf 'f69999\t5')" ] || fail "last of 70,000: $(tail -1 stdout.txt)"
-rm -rf o && mkdir o
-run extract-all many.zip o
-expect 0 "extract-all of 70,000 entries"
-[ "$(ls o | wc -l)" -eq 70000 ] && [ "$(cat o/f69999)" = 69999 ] || fail "70,000 entries extracted: $(ls o | wc -l)"
+# Creating 70,000 files under Wine takes many minutes; the Windows build lists them, the native one
+# extracts them too (the reading code is the same).
+if [ $windows = 0 ]; then
+  rm -rf o && mkdir o
+  run extract-all many.zip o
+  expect 0 "extract-all of 70,000 entries"
+  [ "$(ls o | wc -l)" -eq 70000 ] && [ "$(cat o/f69999)" = 69999 ] || fail "70,000 entries extracted: $(ls o | wc -l)"
+fi
 rm -rf o many.zip
 
 # --- built to hurt ----------------------------------------------------------------------------
