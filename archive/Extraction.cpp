@@ -129,22 +129,25 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
     std::uint64_t outLeft = info.uncompressed_size;
     uLong crc = crc32(0, nullptr, 0);
     int result = UNZ_OK;
+    bool fedLast = false;
     decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
     for (;;) {
         if (status == decode::DecodeStatus::NeedInput) {
-            if (rawLeft == 0) { // the data end before the method's stream does
+            if (fedLast) { // the data end before the method's stream does
                 result = Z_DATA_ERROR;
                 break;
             }
+            // An entry without data (an empty stored file) is fed once, empty and last.
             const std::size_t want = std::size_t(std::min<std::uint64_t>(in_.size(), rawLeft));
-            if (archive.ReadRaw(position, in_.data(), want) != want) {
+            if (want != 0 && archive.ReadRaw(position, in_.data(), want) != want) {
                 result = UNZ_ERRNO;
                 Diagnose("error %d with zipfile in unzReadCurrentFile", result);
                 break;
             }
             position += want;
             rawLeft -= want;
-            decoder.Feed(in_.data(), want, rawLeft == 0);
+            fedLast = rawLeft == 0;
+            decoder.Feed(in_.data(), want, fedLast);
         }
         std::size_t produced = 0;
         status = decoder.Produce(out_.data(), out_.size(), produced);
