@@ -44,6 +44,10 @@ extracts py-bzip2.zip "Python bzip2"
 extracts py-lzma.zip "Python LZMA"
 zip -q -9 info-zip.zip doc.txt
 extracts info-zip.zip "Info-ZIP deflate"
+: >empty.txt
+zip -q with-empty.zip empty.txt doc.txt # Info-ZIP stores an empty file: no data at all
+extracts with-empty.zip "an empty stored entry"
+[ -f o/empty.txt ] && [ ! -s o/empty.txt ] || fail "an empty stored entry: $(ls -l o)"
 bsdtar --format zip -cf bsdtar.zip doc.txt
 extracts bsdtar.zip "bsdtar (data descriptor)"
 
