@@ -183,13 +183,17 @@ private:
 
 } // namespace
 
+IOleClientSite* CreateBrowserSite(IOleClientSite* inner, const std::wstring& url) {
+    return new CBrowserSite(inner, url);
+}
+
 HRESULT GiveBrowserSite(IUnknown* control, const std::wstring& url) {
     ComPtr<IOleObject> object;
     HRESULT hr = control->QueryInterface(IID_IOleObject, object.PutVoid());
     if (FAILED(hr)) return hr;
     ComPtr<IOleClientSite> current;
     object->GetClientSite(current.Put());
-    auto* site = new CBrowserSite(current.Get(), url);
+    IOleClientSite* site = CreateBrowserSite(current.Get(), url);
     hr = object->SetClientSite(site);
     site->Release();
     return hr;

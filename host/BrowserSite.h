@@ -11,6 +11,10 @@
 
 namespace host {
 
+// A client site for a browser's page at url that wraps inner (may be null), with one reference
+// for the caller.
+IOleClientSite* CreateBrowserSite(IOleClientSite* inner, const std::wstring& url);
+
 // Gives the control a browser-like client site for the page at url, wrapping the site it has:
 // the original site keeps answering everything but the browser's services. S_OK or the failure.
 HRESULT GiveBrowserSite(IUnknown* control, const std::wstring& url);

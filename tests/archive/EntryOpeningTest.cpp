@@ -1,6 +1,8 @@
 #include "archive/EntryOpening.h"
 
+#include "platform/AsciiCase.h"
 #include "platform/FileSystem.h"
+#include "platform/Shell.h"
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -170,4 +172,15 @@ TEST_F(EntryOpeningTest, NeverReachesOutsideTheWorkFolder) {
                                      "docs", "docs/a.zip", "docs/source", "docs/source/page.files",
                                      "docs/source/page.files/ok.gif", "docs/source/page.htm"}));
 #endif
+}
+
+TEST(LaunchFile, RunsOnlyExeNamesDirectlyWhateverTheirAsciiCase) {
+    for (const char* exe : {"a.exe", "A.EXE", "docs|setup.Exe", ".exe"})
+        EXPECT_TRUE(platform::IsExecutableName(S(exe))) << exe;
+    for (const char* other : {"a.exe.txt", "exe", "a.ex", "a.exe ", "a_exe", ""})
+        EXPECT_FALSE(platform::IsExecutableName(other)) << other;
+    // Only ASCII letters fold: a dotted capital I (U+0130) is not an "i".
+    EXPECT_FALSE(narvo::AsciiEqualNoCase(std::wstring_view(L"\u0130d"), std::wstring_view(L"id")));
+    EXPECT_EQ(narvo::AsciiLower(L'\u00C4'), L'\u00C4');
+    EXPECT_TRUE(narvo::AsciiStartsWithNoCase(std::string_view("HTTPS://x"), "https://"));
 }

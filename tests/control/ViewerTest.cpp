@@ -13,6 +13,7 @@
 
 #include "Narvo_h.h"
 #include "com/ComPtr.h"
+#include "host/BrowserSite.h"
 #include "tests/support/WindowsSupport.h"
 
 // mingw declares no uuid for IObjectSafety.
@@ -215,6 +216,7 @@ TEST_F(ViewerTest, AnswersForItsInterfacesWithOneIdentity) {
         IID_IOleInPlaceObject,
         IID_IDataObject,
         IID_IObjectSafety,
+        IID_IObjectWithSite,
         IID_ISpecifyPropertyPages,
         IID_IProvideClassInfo,
         IID_ISupportErrorInfo,
@@ -313,6 +315,84 @@ TEST_F(ViewerTest, SafetyOptionsForUntrustedCallersOnly) {
     EXPECT_EQ(safety->SetInterfaceSafetyOptions(IID_IDispatch, 0, 1), S_OK); // mask 0: no change
     safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
     EXPECT_EQ(enabled, 0u);
+}
+
+// The page behind every new site is judged: a browser's page outside the zones the policy allows
+// (no list is set here: the zone defaults apply) is refused, an application is trusted, and losing
+// the site keeps the last decision.
+TEST_F(ViewerTest, SiteLockJudgesEverySiteItIsGiven) {
+    auto viewer = NewViewer<IDispatch>();
+    ComPtr<IObjectSafety> safety;
+    ComPtr<IObjectWithSite> withSite;
+    ComPtr<IOleObject> object;
+    ASSERT_EQ(viewer.As(safety), S_OK);
+    ASSERT_EQ(viewer.As(withSite), S_OK);
+    ASSERT_EQ(viewer.As(object), S_OK);
+    LPOLESTR name = const_cast<LPOLESTR>(L"GetCRC32");
+    DISPID id = 0;
+    ASSERT_EQ(viewer->GetIDsOfNames(IID_NULL, &name, 1, 0, &id), S_OK);
+    const auto state = [&](HRESULT& set, DWORD& supported, HRESULT& call) {
+        DWORD enabled = 0;
+        safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
+        set = safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+        VARIANT arg, result;
+        VariantInit(&result);
+        V_VT(&arg) = VT_BSTR;
+        V_BSTR(&arg) = SysAllocString(L"C:\\no such file");
+        DISPPARAMS params{&arg, nullptr, 1, 0};
+        call = viewer->Invoke(id, IID_NULL, 0, DISPATCH_METHOD, &params, &result, nullptr, nullptr);
+        VariantClear(&arg);
+        VariantClear(&result);
+    };
+    const auto expectTrusted = [&](const char* what) {
+        HRESULT set, call;
+        DWORD supported;
+        state(set, supported, call);
+        EXPECT_EQ(set, S_OK) << what;
+        EXPECT_EQ(supported, DWORD(INTERFACESAFE_FOR_UNTRUSTED_CALLER)) << what;
+        EXPECT_EQ(call, S_OK) << what;
+    };
+    const auto expectRefused = [&](const char* what) {
+        HRESULT set, call;
+        DWORD supported;
+        state(set, supported, call);
+        EXPECT_EQ(set, E_FAIL) << what;
+        EXPECT_EQ(supported, 0u) << what;
+        EXPECT_EQ(call, E_ACCESSDENIED) << what;
+    };
+    const auto browser = [](const wchar_t* url) {
+        ComPtr<IOleClientSite> site;
+        *site.Put() = host::CreateBrowserSite(nullptr, url);
+        return site;
+    };
+
+    ComPtr<IUnknown> none;
+    EXPECT_EQ(withSite->GetSite(IID_IUnknown, none.PutVoid()), E_FAIL);
+    expectTrusted("never sited");
+
+    const auto internet = browser(L"https://portal.example.go.kr.evil.test/");
+    ASSERT_EQ(withSite->SetSite(internet.Get()), S_OK);
+    expectRefused("script-created on an Internet page");
+    ComPtr<IOleClientSite> back;
+    EXPECT_EQ(withSite->GetSite(IID_IOleClientSite, back.PutVoid()), S_OK);
+    EXPECT_EQ(back.Get(), internet.Get());
+    ASSERT_EQ(withSite->SetSite(nullptr), S_OK);
+    expectRefused("the site taken away");
+
+    CountedObject application;
+    ASSERT_EQ(withSite->SetSite(&application), S_OK);
+    expectTrusted("an application's site");
+
+    ASSERT_EQ(object->SetClientSite(browser(L"file:///C:/pages/local.html").Get()), S_OK);
+    expectTrusted("embedded in a local page");
+    ASSERT_EQ(object->SetClientSite(browser(L"http://127.0.0.1/").Get()), S_OK);
+    expectRefused("moved to an Internet page");
+    ASSERT_EQ(object->SetClientSite(browser(L"").Get()), S_OK);
+    expectRefused("a browser that names no page");
+    ASSERT_EQ(object->SetClientSite(nullptr), S_OK);
+    expectRefused("the client site let go");
+    withSite->SetSite(nullptr);
 }
 
 TEST_F(ViewerTest, PersistsExactlyTheExtent) {
