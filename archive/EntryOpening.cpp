@@ -40,7 +40,7 @@ int PrepareEntry(const ArchiveRow& row, const std::string& folder, const char* a
     if (!IsContainedEntryName(row.name) || row.name.find('\0') != std::string::npos) return 1;
     // No separate existence test: a missing file reads as CRC 0, like an empty entry.
     if (FileCrc32((folder + row.name).c_str()) == row.crc) return 0;
-    if (!CreateDirectoryPath(folder.c_str())) return 1;
+    if (!platform::CreateDirectoryPath(folder.c_str())) return 1;
     return ExtractNamedEntry(archivePath, row.name.c_str(), folder.c_str()) == 0 ? 0 : 1;
 }
 

@@ -1,5 +1,7 @@
 #include "archive/ExtractAll.h"
 
+#include "archive/EntryOpening.h"
+#include "archive/EntryWriter.h"
 #include "archive/Extraction.h"
 #include "archive/ZipArchive.h"
 #include "fileutil/Digest.h"
@@ -17,9 +19,12 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
     unz_global_info64 global;
     int result = unzGetGlobalInfo64(reader.Handle(), &global);
     if (result != UNZ_OK) return result;
+    // An archive whose entries share their bytes is refused before anything is written.
+    result = reader.CheckEntriesApart(global.number_entry);
+    if (result != UNZ_OK) return result;
 
     const std::string folder = destFolder ? destFolder : "";
-    detail::CopyBuffer buffer;
+    EntryWriter writer;
     unz_file_info64 info;
     std::string name, checkPath;
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
@@ -30,7 +35,10 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
         checkPath = folder;
         checkPath += name;
         bool unchanged = false, targetAbsent = false;
-        if (name.find('\0') == std::string::npos) {
+        // A name leading out of the folder (a ".." part, a root, a device) would have the check
+        // read whatever it names, /dev/zero or a console without end: such an entry is always
+        // written, under its base name as ever.
+        if (name.find('\0') == std::string::npos && IsContainedEntryName(name)) {
             // Reading first and asking whether anything is there only when the file cannot be
             // read spares a lookup per entry; an unreadable file counts as CRC-32 0.
             std::uint32_t crc = 0;
@@ -45,8 +53,7 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
             }
         }
         if (!unchanged) {
-            result = detail::ExtractEntry(reader.Handle(), info, name, folder.c_str(), buffer,
-                                          targetAbsent);
+            result = writer.Extract(reader, info, name, folder.c_str(), targetAbsent);
             if (result != UNZ_OK) break;
         }
         if (i + 1 < global.number_entry) {

@@ -1,14 +1,21 @@
 #include "archive/Extraction.h"
 
-#include "archive/ZipArchive.h"
+#include "archive/Diagnostics.h"
+#include "archive/EntryNames.h"
+#include "archive/EntryWriter.h"
 #include "platform/FileSystem.h"
 
-#include <cstdio>
+#include <zlib.h>
+
+#include <algorithm>
 #include <string>
 
 namespace narvo {
 
 namespace {
+
+constexpr std::size_t kBlock = 256 * 1024;
+constexpr unsigned kFlagEncrypted = 1, kMethodAes = 99;
 
 bool IsValidDosDateTime(std::uint32_t dosDateTime) {
     const unsigned date = dosDateTime >> 16, time = dosDateTime & 0xFFFF;
@@ -18,7 +25,9 @@ bool IsValidDosDateTime(std::uint32_t dosDateTime) {
 }
 
 // "." and ".." name the folder itself or its parent, never a file to write.
-bool IsFolderReference(std::string_view baseName) { return baseName == "." || baseName == ".."; }
+bool IsFolderReference(std::string_view baseName) {
+    return baseName == "." || baseName == "..";
+}
 
 } // namespace
 
@@ -27,63 +36,151 @@ std::string_view EntryBaseName(std::string_view storedName) {
     return slash == std::string_view::npos ? storedName : storedName.substr(slash + 1);
 }
 
-int detail::ExtractEntry(unzFile archive, const unz_file_info64& info, std::string_view name,
-                         const char* destFolder, CopyBuffer& buffer, bool targetAbsent) {
+EntryWriter::EntryWriter() : in_(kBlock), out_(kBlock) {}
+EntryWriter::~EntryWriter() = default;
+
+decode::Decoder* EntryWriter::DecoderFor(unsigned method) {
+    for (auto& [known, decoder] : decoders_)
+        if (known == method) return decoder.get();
+    auto decoder = decode::CreateDecoder(method);
+    if (!decoder) return nullptr;
+    decoders_.emplace_back(method, std::move(decoder));
+    return decoders_.back().second.get();
+}
+
+bool EntryWriter::HasRoomFor(const char* destFolder, std::uint64_t size) {
+    if (size == 0) return true;
+    // destFolder is put in front of the base name; the folder is the part up to its separator.
+    const std::string_view text = destFolder ? destFolder : "";
+    const auto cut = text.find_last_of(platform::PathSeparator() == '/' ? "/" : "\\/");
+    const std::string_view folder = cut == std::string_view::npos ? "" : text.substr(0, cut + 1);
+    if (size <= knownFree_ && folder == spaceFolder_) {
+        knownFree_ -= size;
+        return true;
+    }
+    spaceFolder_ = folder;
+    if (!platform::FreeSpace(spaceFolder_.c_str(), knownFree_)) {
+        knownFree_ = UINT64_MAX; // unknown: the writes themselves will tell
+        return true;
+    }
+    if (size > knownFree_) return false;
+    knownFree_ -= size;
+    return true;
+}
+
+int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::string_view name,
+                         const char* destFolder, bool targetAbsent) {
     const std::string_view baseName = EntryBaseName(name);
     if (baseName.empty() || IsFolderReference(baseName)) return UNZ_OK;
 
+    // A name Windows would turn into a device, a stream or another file is refused, on both builds.
+    if (!IsWritableBaseName(baseName)) {
+        Diagnose("name not allowed for a file: %.*s", int(baseName.size()), baseName.data());
+        return UNZ_ERRNO;
+    }
+    // What cannot be decoded is refused before anything is written.
+    const unsigned method = unsigned(info.compression_method);
+    if ((info.flag & kFlagEncrypted) || method == kMethodAes) {
+        Diagnose("encrypted entry");
+        return UNZ_BADZIPFILE;
+    }
+    decode::Decoder* decoder = DecoderFor(method);
+    if (!decoder) {
+        Diagnose("unsupported compression method %u", method);
+        return UNZ_BADZIPFILE;
+    }
+    std::uint64_t start = 0;
+    if (const int located = archive.LocateCurrentData(info, start); located != UNZ_OK)
+        return located;
+
+    if (!HasRoomFor(destFolder, info.uncompressed_size)) {
+        Diagnose("no room for %.*s", int(baseName.size()), baseName.data());
+        return UNZ_ERRNO;
+    }
+
     std::string target = destFolder ? destFolder : "";
     target += baseName;
-
-    int result = unzOpenCurrentFile(archive);
     // An existing target (even a read-only one) is made writable so that it can be replaced.
     if (!targetAbsent && platform::PathExists(target.c_str()))
         platform::SetAttributes(target.c_str(), platform::FileAttributes::Archive);
 
-    if (result == UNZ_OK) {
-        // A stored name with a NUL byte cannot name a file whole; it is refused, not shortened.
-        platform::OutputFile file;
-        if (baseName.find('\0') != std::string_view::npos || !file.Open(target.c_str())) {
-            result = UNZ_ERRNO;
-        } else {
-            for (;;) {
-                const int n =
-                    unzReadCurrentFile(archive, buffer.bytes.data(), unsigned(buffer.bytes.size()));
-                if (n < 0) {
-                    std::printf("error %d with zipfile in unzReadCurrentFile\n", n);
-                    result = n;
-                    break;
-                }
-                if (n == 0) break;
-                if (!file.Write(buffer.bytes.data(), unsigned(n))) {
-                    std::printf("error in writing extracted file\n");
-                    result = UNZ_ERRNO;
-                    break;
-                }
-            }
-            if (!file.Close() && result == UNZ_OK) {
-                std::printf("error in writing extracted file\n");
-                result = UNZ_ERRNO;
-            }
-            if (result == UNZ_OK) SetFileTimeFromDos(target.c_str(), std::uint32_t(info.dosDate));
-            if (!file.CreatedReadOnly())
-                platform::SetAttributes(target.c_str(), platform::FileAttributes::ReadOnly);
-        }
+    // A stored name with a NUL byte cannot name a file whole; it is refused, not shortened.
+    platform::OutputFile file;
+    if (baseName.find('\0') != std::string_view::npos || !file.Open(target.c_str()))
+        return UNZ_ERRNO;
+    int result = Copy(archive, info, start, *decoder, file);
+    if (!file.Close() && result == UNZ_OK) {
+        Diagnose("error in writing extracted file");
+        result = UNZ_ERRNO;
     }
-
-    // Closing the entry's data is where a CRC mismatch shows; an earlier failure takes precedence.
-    const int closeResult = unzCloseCurrentFile(archive);
-    if (result == UNZ_OK) result = closeResult;
+    if (result == UNZ_OK || result == UNZ_CRCERROR)
+        SetFileTimeFromDos(target.c_str(), std::uint32_t(info.dosDate));
+    if (!file.CreatedReadOnly())
+        platform::SetAttributes(target.c_str(), platform::FileAttributes::ReadOnly);
     return result;
 }
 
-int ExtractCurrentEntry(unzFile archive, const char* destFolder) {
+// Raw bytes in, decoded bytes out, until the method's stream ends; never more than the stored
+// size is written.
+int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint64_t start,
+                      decode::Decoder& decoder, platform::OutputFile& file) {
+    if (!decoder.Init({info.uncompressed_size, unsigned(info.flag)})) return Z_MEM_ERROR;
+    std::uint64_t position = start, rawLeft = info.compressed_size;
+    std::uint64_t outLeft = info.uncompressed_size;
+    uLong crc = crc32(0, nullptr, 0);
+    int result = UNZ_OK;
+    bool fedLast = false;
+    decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
+    for (;;) {
+        if (status == decode::DecodeStatus::NeedInput) {
+            if (fedLast) { // the data end before the method's stream does
+                result = Z_DATA_ERROR;
+                break;
+            }
+            // An entry without data (an empty stored file) is fed once, empty and last.
+            const std::size_t want = std::size_t(std::min<std::uint64_t>(in_.size(), rawLeft));
+            if (want != 0 && archive.ReadRaw(position, in_.data(), want) != want) {
+                result = UNZ_ERRNO;
+                Diagnose("error %d with zipfile in unzReadCurrentFile", result);
+                break;
+            }
+            position += want;
+            rawLeft -= want;
+            fedLast = rawLeft == 0;
+            decoder.Feed(in_.data(), want, fedLast);
+        }
+        std::size_t produced = 0;
+        status = decoder.Produce(out_.data(), out_.size(), produced);
+        const bool overrun = produced > outLeft;
+        if (overrun) produced = std::size_t(outLeft);
+        if (produced != 0) {
+            crc = crc32_z(crc, out_.data(), produced);
+            if (!file.Write(out_.data(), produced)) {
+                Diagnose("error in writing extracted file");
+                result = UNZ_ERRNO;
+                break;
+            }
+            outLeft -= produced;
+        }
+        if (overrun || status == decode::DecodeStatus::Corrupt) {
+            result = Z_DATA_ERROR;
+            break;
+        }
+        if (status == decode::DecodeStatus::End) break;
+    }
+    decoder.Finish();
+    if (result == Z_DATA_ERROR) Diagnose("error %d with zipfile in unzReadCurrentFile", result);
+    if (result == UNZ_OK && (outLeft != 0 || crc != info.crc)) result = UNZ_CRCERROR;
+    return result;
+}
+
+int ExtractCurrentEntry(ZipReader& archive, const char* destFolder) {
     unz_file_info64 info;
     std::string name;
-    const int result = ReadCurrentEntryInfo(archive, info, name);
+    const int result = ReadCurrentEntryInfo(archive.Handle(), info, name);
     if (result != UNZ_OK) return result;
-    detail::CopyBuffer buffer;
-    return detail::ExtractEntry(archive, info, name, destFolder, buffer, false);
+    EntryWriter writer;
+    return writer.Extract(archive, info, name, destFolder, false);
 }
 
 int ExtractNamedEntry(const char* archivePath, const char* entryName, const char* destFolder) {
@@ -101,8 +198,8 @@ int ExtractNamedEntry(const char* archivePath, const char* entryName, const char
         if (rc != UNZ_OK) break;
         if (name.size() == wanted.size() && name.find('\0') == std::string::npos &&
             unzStringFileNameCompare(name.c_str(), entryName, 2) == 0) {
-            detail::CopyBuffer buffer;
-            return detail::ExtractEntry(reader.Handle(), info, name, destFolder, buffer, false);
+            EntryWriter writer;
+            return writer.Extract(reader, info, name, destFolder, false);
         }
         rc = unzGoToNextFile(reader.Handle());
     }
@@ -112,23 +209,6 @@ int ExtractNamedEntry(const char* archivePath, const char* entryName, const char
 void SetFileTimeFromDos(const char* path, std::uint32_t dosDateTime) {
     if (!path || !IsValidDosDateTime(dosDateTime)) return;
     platform::SetFileTimesFromDos(path, dosDateTime);
-}
-
-int CreateDirectoryPath(const char* path) {
-    if (!path || !*path) return 0;
-    if (platform::PathExists(path)) return 1;
-    const char separator = platform::PathSeparator();
-    std::string work(path);
-    if (work.empty() || work.back() != separator) work += separator;
-    for (auto pos = work.find(separator, platform::PathRootLength(work)); pos != std::string::npos;
-         pos = work.find(separator, pos + 1)) {
-        work[pos] = '\0';
-        const char* prefix = work.c_str();
-        const bool ok = platform::PathExists(prefix) || platform::CreateFolder(prefix);
-        work[pos] = separator;
-        if (!ok) return 0;
-    }
-    return 1;
 }
 
 } // namespace narvo

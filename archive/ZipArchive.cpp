@@ -1,5 +1,7 @@
 #include "archive/ZipArchive.h"
 
+#include "archive/EntryNames.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -9,6 +11,53 @@
 namespace narvo {
 
 namespace {
+
+// Read-only stdio functions with 64-bit offsets on both builds. minizip's own pass offsets through
+// zlib's z_off64_t, which mingw's zlib makes 32 bits wide: archives past 4 GiB would not open.
+std::int64_t Tell64(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+int Seek64(std::FILE* file, std::int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, off_t(offset), origin);
+#endif
+}
+
+zlib_filefunc64_def StdioFunctions() {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = [](voidpf, const void* path, int mode) -> voidpf {
+        if (!path || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+            return nullptr;
+        return std::fopen(static_cast<const char*>(path), "rb");
+    };
+    functions.zread_file = [](voidpf, voidpf file, void* buffer, uLong size) -> uLong {
+        return uLong(std::fread(buffer, 1, size, static_cast<std::FILE*>(file)));
+    };
+    functions.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
+    functions.ztell64_file = [](voidpf, voidpf file) -> ZPOS64_T {
+        const std::int64_t at = Tell64(static_cast<std::FILE*>(file));
+        return at < 0 ? ZPOS64_T(-1) : ZPOS64_T(at);
+    };
+    functions.zseek64_file = [](voidpf, voidpf file, ZPOS64_T offset, int origin) -> long {
+        const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
+                           : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
+                                                              : SEEK_END;
+        return Seek64(static_cast<std::FILE*>(file), std::int64_t(offset), whence) == 0 ? 0 : -1;
+    };
+    functions.zclose_file = [](voidpf, voidpf file) -> int {
+        return std::fclose(static_cast<std::FILE*>(file));
+    };
+    functions.zerror_file = [](voidpf, voidpf file) -> int {
+        return std::ferror(static_cast<std::FILE*>(file));
+    };
+    return functions;
+}
 
 // A read buffer between minizip and its own stdio file functions. The library reads every header
 // field with a one-byte read and seeks before each record, which through stdio costs a locked
@@ -42,11 +91,7 @@ private:
     };
 
     static const zlib_filefunc64_def& Inner() {
-        static const zlib_filefunc64_def inner = [] {
-            zlib_filefunc64_def functions;
-            fill_fopen64_filefunc(&functions);
-            return functions;
-        }();
+        static const zlib_filefunc64_def inner = StdioFunctions();
         return inner;
     }
 
@@ -84,6 +129,9 @@ private:
 
     // Kept out of line so that the fast path above needs no stack frame.
     [[gnu::noinline]] uLong ReadSlow(unsigned char* out, uLong size) {
+        // A block as large as a whole window (entry data) goes straight into the caller's
+        // buffer instead of through a window.
+        if (size >= kLargestFill && !Find(pos_)) return ReadDirect(out, size);
         uLong done = 0;
         while (done < size) {
             Window* window = Find(pos_);
@@ -100,6 +148,17 @@ private:
             }
             if (!Fill(pos_)) break;
         }
+        return done;
+    }
+
+    uLong ReadDirect(unsigned char* out, uLong size) {
+        const auto& inner = Inner();
+        if (inner.zseek64_file(inner.opaque, file_, pos_, ZLIB_FILEFUNC_SEEK_SET) != 0) {
+            failed_ = true;
+            return 0;
+        }
+        const uLong done = inner.zread_file(inner.opaque, file_, out, size);
+        pos_ += done;
         return done;
     }
 
@@ -198,7 +257,9 @@ std::uint32_t ReadLe32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-std::uint16_t ReadLe16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t ReadLe16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 
 // True when path is a ZIP archive with no entries whose end record stands at the start of the
 // file, the one form of empty archive the library cannot open.
@@ -222,42 +283,202 @@ bool IsEmptyZipArchive(const char* path) {
 
 } // namespace
 
-zlib_filefunc64_def BufferedFileFunctions() { return BufferedZipStream::Functions(); }
+zlib_filefunc64_def BufferedFileFunctions() {
+    return BufferedZipStream::Functions();
+}
+
+namespace {
+std::uint64_t ReadLe64(const unsigned char* p) {
+    return std::uint64_t(ReadLe32(p)) | std::uint64_t(ReadLe32(p + 4)) << 32;
+}
+
+constexpr std::uint32_t kLocalHeader = 0x04034b50, kCentralHeader = 0x02014b50,
+                        kEndRecord = 0x06054b50, kZip64Locator = 0x07064b50;
+
+} // namespace
 
 ZipReader::ZipReader(const char* path) {
     if (!path || !*path) return;
+    path_ = path;
     zlib_filefunc64_def functions = BufferedFileFunctions();
     handle_ = unzOpen2_64(path, &functions);
     if (!handle_) emptyArchive_ = IsEmptyZipArchive(path);
 }
 
 void ZipReader::Close() {
+    if (raw_) rawFunctions_.zclose_file(rawFunctions_.opaque, raw_);
+    raw_ = nullptr;
     if (!handle_) return;
     unzCloseCurrentFile(handle_);
     unzClose(handle_);
     handle_ = nullptr;
 }
 
+std::size_t ZipReader::ReadRaw(std::uint64_t pos, void* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    if (!raw_ ||
+        rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
+        return 0;
+    return rawFunctions_.zread_file(rawFunctions_.opaque, raw_, buffer, uLong(size));
+}
+
+// Opens the data stream and finds how many bytes stand in front of the archive proper, the way
+// the library does: the end record's position less the directory's declared end.
+bool ZipReader::OpenRaw() {
+    if (rawTried_) return raw_ != nullptr;
+    rawTried_ = true;
+    rawFunctions_ = BufferedFileFunctions();
+    raw_ = rawFunctions_.zopen64_file(rawFunctions_.opaque, path_.c_str(),
+                                      ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    if (!raw_) return false;
+    rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, 0, ZLIB_FILEFUNC_SEEK_END);
+    fileSize_ = rawFunctions_.ztell64_file(rawFunctions_.opaque, raw_);
+    const std::size_t tail = std::size_t(std::min<std::uint64_t>(fileSize_, 0xFFFF + 22 + 20));
+    std::vector<unsigned char> end(tail);
+    if (ReadRaw(fileSize_ - tail, end.data(), tail) != tail) return true;
+    for (std::size_t i = tail >= 22 ? tail - 22 + 1 : 0; i-- > 0;) {
+        if (ReadLe32(&end[i]) != kEndRecord) continue;
+        std::uint64_t recordPos = fileSize_ - tail + i;
+        std::uint64_t dirSize = ReadLe32(&end[i + 12]), dirOffset = ReadLe32(&end[i + 16]);
+        unsigned char record[56];
+        if (i >= 20 && ReadLe32(&end[i - 20]) == kZip64Locator) {
+            recordPos = ReadLe64(&end[i - 20 + 8]);
+            if (ReadRaw(recordPos, record, sizeof record) != sizeof record ||
+                ReadLe32(record) != 0x06064b50)
+                return true;
+            dirSize = ReadLe64(record + 40);
+            dirOffset = ReadLe64(record + 48);
+        }
+        if (dirOffset <= recordPos && dirSize <= recordPos - dirOffset) {
+            bytesBefore_ = recordPos - dirOffset - dirSize;
+            dirOffset_ = dirOffset;
+            dirSize_ = dirSize;
+            dirKnown_ = true;
+        }
+        break;
+    }
+    return true;
+}
+
+int ZipReader::CheckEntryCount(std::uint64_t entryCount) {
+    constexpr std::uint64_t kSmallestRecord = 46;
+    if (!OpenRaw() || !dirKnown_) return UNZ_OK; // the library has judged the end records
+    return entryCount > dirSize_ / kSmallestRecord ? UNZ_BADZIPFILE : UNZ_OK;
+}
+
+int ZipReader::CheckEntriesApart(std::uint64_t entryCount) {
+    if (const int rc = CheckEntryCount(entryCount); rc != UNZ_OK || !dirKnown_) return rc;
+    std::vector<unsigned char> dir(static_cast<std::size_t>(dirSize_));
+    if (ReadRaw(dirOffset_ + bytesBefore_, dir.data(), dir.size()) != dir.size())
+        return UNZ_BADZIPFILE;
+    // Each entry's data span at least its local header, its name and its compressed bytes.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    spans.reserve(std::size_t(entryCount));
+    for (std::size_t at = 0; spans.size() < entryCount;) {
+        if (at + 46 > dir.size() || ReadLe32(&dir[at]) != kCentralHeader) return UNZ_BADZIPFILE;
+        const unsigned char* record = &dir[at];
+        std::uint64_t compressed = ReadLe32(record + 20), local = ReadLe32(record + 42);
+        const std::size_t nameLength = ReadLe16(record + 28), extraLength = ReadLe16(record + 30);
+        const std::size_t next = at + 46 + nameLength + extraLength + ReadLe16(record + 32);
+        if (next > dir.size()) return UNZ_BADZIPFILE;
+        if (compressed == 0xFFFFFFFF || local == 0xFFFFFFFF) {
+            const unsigned char* extra = record + 46 + nameLength;
+            for (std::size_t e = 0; e + 4 <= extraLength;) {
+                const std::size_t tag = ReadLe16(extra + e), length = ReadLe16(extra + e + 2);
+                if (e + 4 + length > extraLength) break;
+                if (tag == 1) {
+                    std::size_t field = e + 4;
+                    const auto take = [&](std::uint64_t& value) {
+                        if (value != 0xFFFFFFFF) return;
+                        if (field + 8 <= e + 4 + length) value = ReadLe64(extra + field);
+                        field += 8;
+                    };
+                    std::uint64_t uncompressed = ReadLe32(record + 24);
+                    take(uncompressed);
+                    take(compressed);
+                    take(local);
+                    break;
+                }
+                e += 4 + length;
+            }
+        }
+        const std::uint64_t start = local + bytesBefore_;
+        if (start > fileSize_ || compressed > fileSize_ - start ||
+            30 + nameLength > fileSize_ - start - compressed)
+            return UNZ_BADZIPFILE;
+        spans.emplace_back(start, start + 30 + nameLength + compressed);
+        at = next;
+    }
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i)
+        if (spans[i - 1].second > spans[i].first) return UNZ_BADZIPFILE;
+    return UNZ_OK;
+}
+
+int ZipReader::LocateCurrentData(const unz_file_info64& info, std::uint64_t& start) {
+    if (!handle_ || !OpenRaw()) return UNZ_ERRNO;
+    const std::uint64_t central = unzGetOffset64(handle_) + bytesBefore_;
+    unsigned char record[46];
+    if (ReadRaw(central, record, sizeof record) != sizeof record ||
+        ReadLe32(record) != kCentralHeader)
+        return UNZ_BADZIPFILE;
+    std::uint64_t local = ReadLe32(record + 42);
+    if (local == 0xFFFFFFFF) {
+        // The 64-bit offset stands in the ZIP64 field after the sizes that overflowed too.
+        const std::size_t nameLength = ReadLe16(record + 28), extraLength = ReadLe16(record + 30);
+        std::vector<unsigned char> extra(extraLength);
+        if (ReadRaw(central + 46 + nameLength, extra.data(), extraLength) != extraLength)
+            return UNZ_BADZIPFILE;
+        bool found = false;
+        for (std::size_t at = 0; at + 4 <= extraLength && !found;) {
+            const std::size_t tag = ReadLe16(&extra[at]), length = ReadLe16(&extra[at + 2]);
+            if (at + 4 + length > extraLength) break;
+            if (tag == 1) {
+                std::size_t skip = (ReadLe32(record + 24) == 0xFFFFFFFF ? 8 : 0) +
+                                   (ReadLe32(record + 20) == 0xFFFFFFFF ? 8 : 0);
+                if (skip + 8 > length) return UNZ_BADZIPFILE;
+                local = ReadLe64(&extra[at + 4 + skip]);
+                found = true;
+            }
+            at += 4 + length;
+        }
+        if (!found) return UNZ_BADZIPFILE;
+    }
+    local += bytesBefore_;
+    unsigned char header[30];
+    if (local > fileSize_ || ReadRaw(local, header, sizeof header) != sizeof header ||
+        ReadLe32(header) != kLocalHeader)
+        return UNZ_BADZIPFILE;
+    start = local + 30 + ReadLe16(header + 26) + ReadLe16(header + 28);
+    if (start > fileSize_ || info.compressed_size > fileSize_ - start) return UNZ_BADZIPFILE;
+    return UNZ_OK;
+}
+
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
-    // Try with the room the string already has; most names fit at the first attempt.
+    // Try with the room the strings already have; most names and extra fields fit at once.
+    thread_local std::string extra;
     if (name.capacity() < 256) name.reserve(256);
+    if (extra.capacity() < 256) extra.reserve(256);
     name.resize(name.capacity());
-    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    extra.resize(extra.capacity());
+    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
     if (rc != UNZ_OK) {
         name.clear();
         return rc;
     }
-    if (info.size_filename >= name.size()) {
-        name.resize(info.size_filename + 1);
-        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    if (info.size_filename >= name.size() || info.size_file_extra > extra.size()) {
+        name.resize(std::max<std::size_t>(name.size(), info.size_filename + 1));
+        extra.resize(std::max<std::size_t>(extra.size(), info.size_file_extra));
+        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
         if (rc != UNZ_OK) {
             name.clear();
             return rc;
         }
     }
     name.resize(info.size_filename);
+    DecodeEntryName(name, std::string_view(extra.data(), info.size_file_extra));
     return UNZ_OK;
 }
 

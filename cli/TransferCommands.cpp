@@ -75,6 +75,24 @@ std::string HeaderText(const Args& args) {
     return text;
 }
 
+// What may stand between "//" and the port: a registered name or IPv4 address (letters, digits,
+// the URL's unreserved and sub-delimiter marks, %-escapes, bytes of an international name), or
+// inside brackets an IPv6 address (with a zone after '%'). Anything else would reach the HTTP
+// client as part of another URL than the one given.
+bool IsHostText(std::string_view host, bool bracketed) {
+    constexpr std::string_view nameMarks = "-._~!$&'()*+,;=%", addressMarks = ":.%";
+    for (const char c : host) {
+        const auto byte = static_cast<unsigned char>(c);
+        const bool alnum =
+            (c >= '0' && c <= '9') || (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+        if (alnum) continue;
+        if (bracketed ? addressMarks.find(c) == std::string_view::npos
+                      : byte < 0x80 && nameMarks.find(c) == std::string_view::npos)
+            return false;
+    }
+    return !bracketed || host.find(':') != std::string_view::npos;
+}
+
 bool ParseCommandUrl(const char* command, const std::string& text, HttpUrl& url) {
     std::string error;
     if (ParseHttpUrl(text, url, error)) return true;
@@ -92,7 +110,7 @@ int RunTransfer(const char* command, const Args& args, const HttpUrl& url, Trans
         result = transfer(headers.empty() ? nullptr : headers.c_str(), bar.Callback(),
                           url.secure ? kOptionSecure : 0, bar.Context());
     }
-    return result == XFER_OK ? 0 : Failure(command, result);
+    return result == XFER_OK ? 0 : Failure(command, result, DescribeTransferResult(result));
 }
 
 } // namespace
@@ -117,7 +135,8 @@ bool ParseHttpUrl(std::string_view url, HttpUrl& parsed, std::string& error) {
     }
 
     std::string_view portText;
-    if (!authority.empty() && authority.front() == '[') { // [IPv6 address]
+    const bool bracketed = !authority.empty() && authority.front() == '[';
+    if (bracketed) { // [IPv6 address]
         const auto close = authority.find(']');
         if (close == std::string_view::npos) {
             error = "unclosed '[' in the host";
@@ -137,6 +156,10 @@ bool ParseHttpUrl(std::string_view url, HttpUrl& parsed, std::string& error) {
     }
     if (parsed.host.empty()) {
         error = "the URL names no host";
+        return false;
+    }
+    if (!IsHostText(parsed.host, bracketed)) {
+        error = "the host holds characters no host name or address can have";
         return false;
     }
 
@@ -168,8 +191,11 @@ int Download(const Args& args) {
                                  .lexically_normal()
                                  .make_preferred()
                                  .string();
-    if (ec) return Failure("download", XFER_ERR_LOCAL_FILE);
-    if (const int result = CreateDownloadFolder(dest.c_str())) return Failure("download", result);
+    if (ec)
+        return Failure("download", XFER_ERR_LOCAL_FILE,
+                       DescribeTransferResult(XFER_ERR_LOCAL_FILE));
+    if (const int result = CreateDownloadFolder(dest.c_str()))
+        return Failure("download", result, DescribeTransferResult(result));
     return RunTransfer(
         "download", args, url,
         [&](const char* headers, ProgressFn progress, std::uint32_t option, void* context) {

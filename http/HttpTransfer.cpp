@@ -1,6 +1,5 @@
 #include "http/HttpTransfer.h"
 
-#include "archive/Extraction.h"
 #include "fileutil/StdioFile.h"
 #include "http/FormData.h"
 #include "platform/FileSystem.h"
@@ -55,12 +54,14 @@ std::FILE* CreateSiblingFile(const char* path, std::string& created) {
 // Reads the body into file. XFER_OK at its end, XFER_ERR_INCOMPLETE when a read fails,
 // XFER_ERR_FILE_WRITE when the file takes fewer bytes than were read.
 int ReceiveBody(platform::HttpSession& session, std::FILE* file, std::uint64_t expected,
-                ProgressFn progress, void* context) {
+                bool announced, ProgressFn progress, void* context) {
     char piece[kPieceSize];
     std::uint64_t total = 0;
     for (;;) {
         std::uint32_t read = 0;
         if (!session.Read(piece, sizeof piece, read)) return XFER_ERR_INCOMPLETE;
+        // Bytes past the announced length are not part of the answer (WinINet hands them on).
+        if (announced) read = std::uint32_t(std::min<std::uint64_t>(read, expected - total));
         if (read == 0) return XFER_OK;
         if (std::fwrite(piece, 1, read, file) != read) return XFER_ERR_FILE_WRITE;
         total += read;
@@ -163,7 +164,8 @@ int detail::HttpGetToFile(platform::HttpSession& session, const char* server, st
         return code;
     if (!session.Send()) return XFER_ERR_SEND;
     std::uint64_t expected = 0;
-    if (!session.QueryContentLength(expected)) expected = 0;
+    const bool announced = session.QueryContentLength(expected);
+    if (!announced) expected = 0;
     std::uint32_t status = 0;
     if (!session.QueryStatus(status)) return XFER_ERR_STATUS_QUERY;
     if (status != 200) return XFER_ERR_HTTP_STATUS;
@@ -178,7 +180,7 @@ int detail::HttpGetToFile(platform::HttpSession& session, const char* server, st
     std::vector<char> fileBuffer(kFileBufferSize);
     std::setvbuf(file.get(), fileBuffer.data(), _IOFBF, fileBuffer.size());
 
-    int code = ReceiveBody(session, file.get(), expected, progress, context);
+    int code = ReceiveBody(session, file.get(), expected, announced, progress, context);
     // Bytes still in the stdio buffer reach the file only now.
     if (std::fclose(file.release()) != 0 && code == XFER_OK) code = XFER_ERR_FILE_WRITE;
     session.Close();
@@ -244,7 +246,7 @@ int CreateDownloadFolder(const char* destFileName) {
     // A file right under the root ("/a.zip") lives in the root itself.
     const std::string folder(path.substr(0, std::max(separator, platform::PathRootLength(path))));
     if (folder.empty()) return XFER_ERR_LOCAL_FILE;
-    return CreateDirectoryPath(folder.c_str()) ? XFER_OK : XFER_ERR_LOCAL_FILE;
+    return platform::CreateDirectoryPath(folder.c_str()) ? XFER_OK : XFER_ERR_LOCAL_FILE;
 }
 
 } // namespace narvo

@@ -67,7 +67,7 @@ private:
             Entry entry;
             if (token.Is(L"val")) {
                 entry.isValue = true;
-                if (!Next(token) || !IsName(token)) return false;
+                if (!Next(token) || !IsName(token) || HasNul(token.text)) return false;
                 entry.valueName = token.text;
                 if (!Expect(L"=") || !ParseText(entry.valueData)) return false;
             } else if (!ParseKey(token, entry.key)) {
@@ -83,7 +83,7 @@ private:
             key.mark = token.Is(L"NoRemove") ? Key::Mark::NoRemove : Key::Mark::ForceRemove;
             if (!Next(token)) return false;
         }
-        if (!IsName(token)) return false;
+        if (!IsName(token) || !IsKeyPath(token.text)) return false;
         key.name = token.text;
         Token next;
         if (Peek(next) && next.Is(L"=")) {
@@ -110,6 +110,17 @@ private:
     static bool IsName(const Token& token) {
         return token.quoted || (!token.text.empty() && token.text != L"{" && token.text != L"}" &&
                                 token.text != L"=");
+    }
+
+    static bool HasNul(const std::wstring& text) { return text.find(L'\0') != std::wstring::npos; }
+
+    // A key's name must name a key below its parent: an empty name (or an empty part between
+    // backslashes) names the parent itself, which removing would empty, and the registry would
+    // read a name with a NUL only up to it.
+    static bool IsKeyPath(const std::wstring& name) {
+        if (name.empty() || HasNul(name) || name.front() == L'\\' || name.back() == L'\\')
+            return false;
+        return name.find(L"\\\\") == std::wstring::npos;
     }
 
     bool Expect(const wchar_t* word) {

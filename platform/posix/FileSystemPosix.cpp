@@ -5,11 +5,14 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace narvo::platform {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 std::size_t PathRootLength(std::string_view path) {
     return !path.empty() && path.front() == '/' ? 1 : 0;
@@ -25,11 +28,21 @@ bool IsFolder(const char* path) {
     return path && *path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateFolder(const char* path) { return path && *path && mkdir(path, 0777) == 0; }
+bool CreateFolder(const char* path, FolderAccess access) {
+    return path && *path && mkdir(path, access == FolderAccess::Private ? 0700 : 0777) == 0;
+}
+
+bool FreeSpace(const char* folder, std::uint64_t& bytes) {
+    struct statvfs fs;
+    if (!folder || statvfs(*folder ? folder : ".", &fs) != 0) return false;
+    bytes = std::uint64_t(fs.f_bavail) * fs.f_frsize;
+    return true;
+}
 
 bool SetAttributes(const char* path, FileAttributes attributes) {
     struct stat st;
-    if (!path || stat(path, &st) != 0) return false;
+    // A symbolic link is never followed: what it points to is not ours to change.
+    if (!path || lstat(path, &st) != 0 || S_ISLNK(st.st_mode)) return false;
     mode_t mode = st.st_mode & 07777;
     if (attributes == FileAttributes::ReadOnly) {
         mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -71,9 +84,13 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
     utimensat(AT_FDCWD, path, times, 0);
 }
 
-bool IsDeviceName(std::string_view) { return false; }
+bool IsDeviceName(std::string_view) {
+    return false;
+}
 
-bool RemoveFile(const char* path) { return path && unlink(path) == 0; }
+bool RemoveFile(const char* path) {
+    return path && unlink(path) == 0;
+}
 
 bool FileSize(const char* path, std::uint64_t& size) {
     if (!path) return false;
@@ -114,7 +131,9 @@ bool MoveFileOver(const char* from, const char* to) {
     return rename(from, to) == 0;
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+    Close();
+}
 
 bool OutputFile::Open(const char* path) {
     Close();
@@ -122,7 +141,14 @@ bool OutputFile::Open(const char* path) {
     // truncated and keeps its mode until the caller changes it.
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
     createdReadOnly_ = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0 && errno == EEXIST) {
+        // A symbolic link standing there is replaced by the file, never written through.
+        fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 && errno == ELOOP && unlink(path) == 0) {
+            fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
+            createdReadOnly_ = fd >= 0;
+        }
+    }
     handle_ = fd;
     return fd >= 0;
 }

@@ -305,7 +305,10 @@ private:
         }
     }
 
-    bool HeadersArrived() const { return headersDone_ || (done_ && result_ == CURLE_OK); }
+    // Only a header block that ended, with a length that can be believed: a reply cut off after
+    // its status line, or whose Content-Length is no number, overflows or is given twice
+    // differently, is not an answer (curl would take the body up to the close for it).
+    bool HeadersArrived() const { return headersDone_ && !badLength_; }
 
     // Hands the gathered body bytes to curl and waits until it has sent them all.
     bool Flush() {
@@ -333,6 +336,15 @@ private:
                                                                    : line.substr(space + 1, 3));
             self->blockStatus_ = std::atoi(code.c_str());
             self->blockHasLocation_ = false;
+            self->blockLength_.clear();
+            self->badLength_ = false;
+        } else if (AsciiStartsWithNoCase(line, "Content-Length:")) {
+            const std::string_view value = Trim(line.substr(15));
+            const bool digits = !value.empty() && value.size() <= 18 &&
+                                value.find_first_not_of("0123456789") == std::string_view::npos;
+            if (!digits || (!self->blockLength_.empty() && self->blockLength_ != value))
+                self->badLength_ = true;
+            self->blockLength_ = value;
         } else if (AsciiStartsWithNoCase(line, "Location:")) {
             self->blockHasLocation_ = !Trim(line.substr(9)).empty();
         } else if (line == "\r\n" || line == "\n") {
@@ -383,6 +395,8 @@ private:
     int blockStatus_ = 0;
     bool blockHasLocation_ = false;
     bool headersDone_ = false;
+    std::string blockLength_; // the Content-Length of the header block being read
+    bool badLength_ = false;
 
     std::vector<char> received_;
     std::size_t receivedOffset_ = 0;

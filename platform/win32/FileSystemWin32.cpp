@@ -30,8 +30,16 @@ bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolder(const char* path) {
+bool CreateFolder(const char* path, FolderAccess) {
     return path && CreateDirectoryA(path, nullptr);
+}
+
+bool FreeSpace(const char* folder, std::uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!folder || !GetDiskFreeSpaceExA(*folder ? folder : nullptr, &available, nullptr, nullptr))
+        return false;
+    bytes = available.QuadPart;
+    return true;
 }
 
 bool SetAttributes(const char* path, FileAttributes attributes) {

@@ -37,7 +37,10 @@ TEST(ParseHttpUrl, SplitsHostPortAndTarget) {
 TEST(ParseHttpUrl, RefusesWhatItCannotSend) {
     for (const char* bad :
          {"ftp://h/x", "h/x", "http://", "http:///x", "http://h:0/", "http://h:65536/",
-          "http://h:8o/", "http://u:p@h/", "http://[::1/", "http://[::1]x/"}) {
+          "http://h:8o/", "http://u:p@h/", "http://[::1/", "http://[::1]x/",
+          // Hosts that would reach the client as another URL: found by fuzzing.
+          "http://127.0.0.1:80:1]:8443/upload", "http://[127.0:].]:18080/", "http://a b/",
+          "http://h\\x/", "http://[h]/", "http://a:b:80/", "http://h\r\nX: y/"}) {
         HttpUrl url;
         std::string error;
         EXPECT_FALSE(ParseHttpUrl(bad, url, error)) << bad;

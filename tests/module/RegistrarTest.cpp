@@ -10,6 +10,7 @@
 
 using namespace narvo;
 using namespace narvo::test;
+using namespace std::literals;
 
 namespace {
 
@@ -28,7 +29,8 @@ protected:
     }
 };
 
-const std::vector<RegistryReplacement> kReplacements = {{L"NAME", L"it's"}, {L"Dir", L"C:\\a b"}};
+const std::vector<RegistryReplacement> kReplacements = {
+    {L"NAME", L"it's"}, {L"Dir", L"C:\\a b"}, {L"EMPTY", L""}};
 
 } // namespace
 
@@ -89,6 +91,17 @@ TEST_F(Registrar, ForceRemoveRebuildsTheKey) {
     EXPECT_EQ(Tree(), (std::vector<std::string>{"", "\\K", "\\K [(default)] = \"v\""}));
 }
 
+// Removing a key with an empty name emptied its parent: for a root, the whole hive.
+TEST_F(Registrar, AKeyWithoutANameIsRefusedBeforeRemovingAnything) {
+    const wchar_t* keep = LR"(HKCU { NoRemove Software { NoRemove NarvoRegistrarTest {
+        Kept = s 'k' } } })";
+    ASSERT_EQ(ApplyRegistryScript(keep, {}, true), S_OK);
+    const wchar_t* wipe = LR"(HKCU { NoRemove Software { NoRemove NarvoRegistrarTest {
+        '' } } })";
+    EXPECT_EQ(ApplyRegistryScript(wipe, {}, false), HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
+    EXPECT_EQ(Tree(), (std::vector<std::string>{"", "\\Kept", "\\Kept [(default)] = \"k\""}));
+}
+
 TEST_F(Registrar, AScriptThatDoesNotParseChangesNothing) {
     const std::wstring prefix =
         L"HKCU { NoRemove Software { NoRemove NarvoRegistrarTest { A = s 'a' ";
@@ -99,6 +112,14 @@ TEST_F(Registrar, AScriptThatDoesNotParseChangesNothing) {
              prefix + L"B { C = s 'c' } } }",     // a block left open
              prefix + L"val = s 'x' } } } }",     // a value without its name
              std::wstring(L"HKXX { A = s 'a' }"), // no such root
+             // Key names that would name the parent itself (or another key than written).
+             prefix + L"'' = s 'x' } } }",
+             prefix + L"'%EMPTY%' { C = s 'c' } } }",
+             prefix + L"'\\B' } } }",
+             prefix + L"'B\\' } } }",
+             prefix + L"'B\\\\C' } } }",
+             prefix + std::wstring(L"'\0B' } } }"sv),
+             prefix + std::wstring(L"val 'B\0C' = s 'x' } } }"sv),
          }) {
         EXPECT_EQ(ApplyRegistryScript(bad, kReplacements, true),
                   HRESULT_FROM_WIN32(ERROR_INVALID_DATA))
