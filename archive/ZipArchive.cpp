@@ -458,9 +458,10 @@ int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& na
     // Try with the room the strings already have; most names and extra fields fit at once.
     thread_local std::string extra;
     if (name.capacity() < 256) name.reserve(256);
-    if (extra.capacity() < 256) extra.reserve(256);
     name.resize(name.capacity());
-    extra.resize(extra.capacity());
+    // The extra field's room is kept at its size (only its first size_file_extra bytes count),
+    // so that it is not cleared again for every entry.
+    if (extra.size() < 256) extra.resize(256);
     int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
                                      uLong(extra.size()), nullptr, 0);
     if (rc != UNZ_OK) {

@@ -8,6 +8,7 @@
 #include "fileutil/DocumentRoot.h"
 #include "platform/FileSystem.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -60,17 +61,23 @@ int ArchiveFailure(const char* command, int result) {
 // A name as one safe line: control bytes (which could forge rows or send terminal escapes) and the
 // backslash that introduces the escapes are written as \xHH.
 void AppendEscapedName(std::string& text, const std::string& name) {
-    for (const char c : name) {
+    const auto needsEscape = [](char c) {
         const unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F || byte == '\\') {
-            static const char kHex[] = "0123456789abcdef";
-            text += "\\x";
-            text += kHex[byte >> 4];
-            text += kHex[byte & 15];
-        } else {
-            text += c;
-        }
+        return byte < 0x20 || byte == 0x7F || byte == '\\';
+    };
+    // Names are appended in runs; only the bytes that need it are written one by one.
+    auto from = name.begin();
+    for (auto at = std::find_if(from, name.end(), needsEscape); at != name.end();
+         at = std::find_if(from, name.end(), needsEscape)) {
+        static const char kHex[] = "0123456789abcdef";
+        const unsigned char byte = static_cast<unsigned char>(*at);
+        text.append(from, at);
+        text += "\\x";
+        text += kHex[byte >> 4];
+        text += kHex[byte & 15];
+        from = at + 1;
     }
+    text.append(from, name.end());
 }
 
 int List(const Args& args) {
