@@ -11,3 +11,4 @@ NARVO_WINE=/usr/lib/wine/wine64
 NARVO_WINESERVER=/usr/lib/wine/wineserver
 NARVO_LOCALE_DIR="$NARVO_BUILD/locale"
 NARVO_MINIZIP_SRC="$NARVO_DEPS/zlib-src/contrib/minizip"
+NARVO_ISAL_WIN64="$NARVO_DEPS/isal-win64"
