@@ -1,12 +1,28 @@
 #include "archive/Extraction.h"
 
 #include "archive/ZipArchive.h"
+#include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
+
+#if NARVO_HAVE_ISAL
+#include <isa-l/igzip_lib.h>
+#endif
 
 #include <cstdio>
 #include <string>
 
 namespace narvo {
+
+#if NARVO_HAVE_ISAL
+struct detail::Inflater {
+    inflate_state state;
+};
+#else
+struct detail::Inflater {};
+#endif
+void detail::InflaterDeleter::operator()(Inflater* inflater) const {
+    delete inflater;
+}
 
 namespace {
 
@@ -18,7 +34,92 @@ bool IsValidDosDateTime(std::uint32_t dosDateTime) {
 }
 
 // "." and ".." name the folder itself or its parent, never a file to write.
-bool IsFolderReference(std::string_view baseName) { return baseName == "." || baseName == ".."; }
+bool IsFolderReference(std::string_view baseName) {
+    return baseName == "." || baseName == "..";
+}
+
+// Copies the open entry's data into file through minizip, which inflates with zlib and checks
+// the CRC-32 when the entry is closed. Returns 0, the library's code or UNZ_ERRNO.
+int CopyThroughLibrary(unzFile archive, platform::OutputFile& file, detail::CopyBuffer& buffer) {
+    for (;;) {
+        const int n =
+            unzReadCurrentFile(archive, buffer.bytes.data(), unsigned(buffer.bytes.size()));
+        if (n < 0) {
+            std::printf("error %d with zipfile in unzReadCurrentFile\n", n);
+            return n;
+        }
+        if (n == 0) return UNZ_OK;
+        if (!file.Write(buffer.bytes.data(), unsigned(n))) {
+            std::printf("error in writing extracted file\n");
+            return UNZ_ERRNO;
+        }
+    }
+}
+
+#if NARVO_HAVE_ISAL
+// Deflated, unencrypted entries go to ISA-L, which inflates two to three times as fast as zlib.
+bool DecodedHere(const unz_file_info64& info) {
+    return info.compression_method == Z_DEFLATED && (info.flag & 1) == 0;
+}
+
+// Inflates the open entry's raw deflate data straight into the copy buffer and on into file,
+// checking the CRC-32 and the stored size itself (minizip hands raw data over unchecked). Data
+// that would run past the stored size, or that end before it, are corrupt: a forged size never
+// makes the output grow beyond what the directory promised, nor passes a short file as whole.
+int InflateToFile(unzFile archive, const unz_file_info64& info, platform::OutputFile& file,
+                  detail::CopyBuffer& buffer) {
+    if (!buffer.inflater) buffer.inflater.reset(new detail::Inflater);
+    if (buffer.input.empty()) buffer.input.resize(256 * 1024);
+    inflate_state& state = buffer.inflater->state;
+    isal_inflate_init(&state);
+    state.crc_flag = ISAL_DEFLATE;
+
+    const auto corrupt = [] {
+        std::printf("error %d with zipfile in unzReadCurrentFile\n", Z_DATA_ERROR);
+        return Z_DATA_ERROR;
+    };
+    std::uint64_t written = 0;
+    std::uint32_t crc = 0;
+    bool inputEnded = false;
+    while (state.block_state != ISAL_BLOCK_FINISH) {
+        if (state.avail_in == 0 && !inputEnded) {
+            const int n =
+                unzReadCurrentFile(archive, buffer.input.data(), unsigned(buffer.input.size()));
+            if (n < 0) {
+                std::printf("error %d with zipfile in unzReadCurrentFile\n", n);
+                return n;
+            }
+            inputEnded = n == 0;
+            state.next_in = reinterpret_cast<std::uint8_t*>(buffer.input.data());
+            state.avail_in = std::uint32_t(n);
+        }
+        state.next_out = reinterpret_cast<std::uint8_t*>(buffer.bytes.data());
+        state.avail_out = std::uint32_t(buffer.bytes.size());
+        if (isal_inflate(&state) < 0) return corrupt();
+        const std::uint32_t produced = std::uint32_t(buffer.bytes.size()) - state.avail_out;
+        if (produced > info.uncompressed_size - written) return corrupt();
+        // Nothing made and nothing left to read: the deflate stream stops short of its end.
+        if (produced == 0 && state.avail_in == 0 && inputEnded &&
+            state.block_state != ISAL_BLOCK_FINISH)
+            return corrupt();
+        crc = Crc32Update(crc, buffer.bytes.data(), produced);
+        written += produced;
+        if (produced != 0 && !file.Write(buffer.bytes.data(), produced)) {
+            std::printf("error in writing extracted file\n");
+            return UNZ_ERRNO;
+        }
+    }
+    if (written != info.uncompressed_size) return corrupt();
+    return crc == info.crc ? UNZ_OK : UNZ_CRCERROR;
+}
+#else
+bool DecodedHere(const unz_file_info64&) {
+    return false;
+}
+int InflateToFile(unzFile, const unz_file_info64&, platform::OutputFile&, detail::CopyBuffer&) {
+    return UNZ_INTERNALERROR;
+}
+#endif
 
 } // namespace
 
@@ -35,7 +136,9 @@ int detail::ExtractEntry(unzFile archive, const unz_file_info64& info, std::stri
     std::string target = destFolder ? destFolder : "";
     target += baseName;
 
-    int result = unzOpenCurrentFile(archive);
+    // Entries ISA-L decodes are opened raw: minizip then only hands over the compressed bytes.
+    const bool decodedHere = DecodedHere(info);
+    int result = unzOpenCurrentFile2(archive, nullptr, nullptr, decodedHere ? 1 : 0);
     // An existing target (even a read-only one) is made writable so that it can be replaced.
     if (!targetAbsent && platform::PathExists(target.c_str()))
         platform::SetAttributes(target.c_str(), platform::FileAttributes::Archive);
@@ -46,21 +149,8 @@ int detail::ExtractEntry(unzFile archive, const unz_file_info64& info, std::stri
         if (baseName.find('\0') != std::string_view::npos || !file.Open(target.c_str())) {
             result = UNZ_ERRNO;
         } else {
-            for (;;) {
-                const int n =
-                    unzReadCurrentFile(archive, buffer.bytes.data(), unsigned(buffer.bytes.size()));
-                if (n < 0) {
-                    std::printf("error %d with zipfile in unzReadCurrentFile\n", n);
-                    result = n;
-                    break;
-                }
-                if (n == 0) break;
-                if (!file.Write(buffer.bytes.data(), unsigned(n))) {
-                    std::printf("error in writing extracted file\n");
-                    result = UNZ_ERRNO;
-                    break;
-                }
-            }
+            result = decodedHere ? InflateToFile(archive, info, file, buffer)
+                                 : CopyThroughLibrary(archive, file, buffer);
             if (!file.Close() && result == UNZ_OK) {
                 std::printf("error in writing extracted file\n");
                 result = UNZ_ERRNO;

@@ -4,6 +4,7 @@
 #include <unzip.h>
 
 #include <cstdint>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -35,8 +36,15 @@ std::string_view EntryBaseName(std::string_view storedName);
 namespace detail {
 // The block through which entry data move from the archive to the file. Large blocks keep the
 // number of reads and writes per megabyte low; one buffer serves a whole loop over entries.
+struct Inflater;
+struct InflaterDeleter {
+    void operator()(Inflater* inflater) const;
+};
 struct CopyBuffer {
     std::vector<char> bytes = std::vector<char>(256 * 1024);
+    // Deflated entries' compressed data and the decoder's state, made at the first such entry.
+    std::vector<char> input;
+    std::unique_ptr<Inflater, InflaterDeleter> inflater;
 };
 
 // ExtractCurrentEntry for a caller that has read the entry's information already. targetAbsent
