@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
+#include <utility>
 #include <vector>
 
 namespace narvo {
@@ -26,6 +28,17 @@ public:
         functions.zclose_file = Close;
         functions.zerror_file = Error;
         return functions;
+    }
+
+    // Reads straight from the file into out, past the windows: for entry data read whole, which
+    // need no window and no second copy. Returns the bytes read.
+    std::size_t ReadDirect(ZPOS64_T pos, void* out, std::size_t size) {
+        const auto& inner = Inner();
+        if (pos > size_ ||
+            inner.zseek64_file(inner.opaque, file_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
+            return 0;
+        // Every window fill seeks first, so moving the file's position here disturbs none.
+        return inner.zread_file(inner.opaque, file_, out, uLong(size));
     }
 
 private:
@@ -52,7 +65,8 @@ private:
 
     explicit BufferedZipStream(voidpf file) : file_(file) {}
 
-    static voidpf ZCALLBACK Open(voidpf, const void* path, int mode) {
+    // opaque, where set, receives the new stream (ZipReader keeps it for direct reads).
+    static voidpf ZCALLBACK Open(voidpf opaque, const void* path, int mode) {
         const auto& inner = Inner();
         voidpf file = inner.zopen64_file(inner.opaque, path, mode);
         if (!file) return nullptr;
@@ -62,6 +76,7 @@ private:
             return nullptr;
         }
         stream->size_ = inner.ztell64_file(inner.opaque, file);
+        if (opaque) *static_cast<void**>(opaque) = stream.get();
         return stream.release();
     }
 
@@ -198,7 +213,9 @@ std::uint32_t ReadLe32(const unsigned char* p) {
     return std::uint32_t(p[0]) | std::uint32_t(p[1]) << 8 | std::uint32_t(p[2]) << 16 |
            std::uint32_t(p[3]) << 24;
 }
-std::uint16_t ReadLe16(const unsigned char* p) { return std::uint16_t(p[0] | p[1] << 8); }
+std::uint16_t ReadLe16(const unsigned char* p) {
+    return std::uint16_t(p[0] | p[1] << 8);
+}
 
 // True when path is a ZIP archive with no entries whose end record stands at the start of the
 // file, the one form of empty archive the library cannot open.
@@ -220,19 +237,51 @@ bool IsEmptyZipArchive(const char* path) {
     return empty;
 }
 
+// The archives ZipReader holds open, with their streams, for ReadArchiveData.
+std::mutex openArchivesMutex;
+std::vector<std::pair<unzFile, BufferedZipStream*>> openArchives;
+
 } // namespace
 
-zlib_filefunc64_def BufferedFileFunctions() { return BufferedZipStream::Functions(); }
+zlib_filefunc64_def BufferedFileFunctions() {
+    return BufferedZipStream::Functions();
+}
+
+long long ReadArchiveData(unzFile archive, std::uint64_t offset, void* out, std::size_t size) {
+    BufferedZipStream* stream = nullptr;
+    {
+        std::lock_guard<std::mutex> lock(openArchivesMutex);
+        for (const auto& [handle, opened] : openArchives)
+            if (handle == archive) stream = opened;
+    }
+    return stream ? static_cast<long long>(stream->ReadDirect(offset, out, size)) : -1;
+}
 
 ZipReader::ZipReader(const char* path) {
     if (!path || !*path) return;
     zlib_filefunc64_def functions = BufferedFileFunctions();
+    // Only the file's opening, inside unzOpen2_64, writes through this; later calls ignore it.
+    functions.opaque = &stream_;
     handle_ = unzOpen2_64(path, &functions);
-    if (!handle_) emptyArchive_ = IsEmptyZipArchive(path);
+    if (!handle_) {
+        emptyArchive_ = IsEmptyZipArchive(path);
+        return;
+    }
+    std::lock_guard<std::mutex> lock(openArchivesMutex);
+    openArchives.emplace_back(handle_, static_cast<BufferedZipStream*>(stream_));
 }
 
 void ZipReader::Close() {
     if (!handle_) return;
+    {
+        std::lock_guard<std::mutex> lock(openArchivesMutex);
+        for (auto it = openArchives.begin(); it != openArchives.end(); ++it) {
+            if (it->first == handle_) {
+                openArchives.erase(it);
+                break;
+            }
+        }
+    }
     unzCloseCurrentFile(handle_);
     unzClose(handle_);
     handle_ = nullptr;

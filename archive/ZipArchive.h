@@ -24,12 +24,18 @@ public:
 
 private:
     unzFile handle_ = nullptr;
+    void* stream_ = nullptr; // the buffered stream under handle_, for ReadArchiveData
     bool emptyArchive_ = false;
 };
 
 // The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
 // buffer (read-only; writing is refused).
 zlib_filefunc64_def BufferedFileFunctions();
+
+// Reads size bytes at offset of an archive that a ZipReader holds open straight into out (one
+// copy, none through minizip's buffers): for entry data opened raw. Returns the bytes read (fewer
+// at the end of the file or on an error), or -1 when no ZipReader holds the archive.
+long long ReadArchiveData(unzFile archive, std::uint64_t offset, void* out, std::size_t size);
 
 // The current entry's information and its whole stored name, however long. Returns the library's
 // code.
