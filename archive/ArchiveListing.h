@@ -1,5 +1,7 @@
 #pragma once
 // The archive listing the control shows: one row per entry, the exclusion filter, the size text.
+#include "archive/ArchiveResults.h"
+
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -9,14 +11,11 @@
 
 namespace narvo {
 
-// The result for an archive format other than "ZIP".
-constexpr int kUnsupportedFormat = 500;
-
 // True for "ZIP" in any letter case.
 bool IsZipFormat(std::string_view format);
 
 struct ArchiveRow {
-    std::string name;          // as stored: '/' between folder parts, folder entries end in '/'
+    std::string name; // decoded (EntryNames.h); '/' between folder parts, folders end in '/'
     std::uint32_t modTime = 0; // DOS date (high 16 bits) and time (low 16 bits)
     std::uint32_t crc = 0;     // CRC-32 stored in the central directory
     std::uint64_t size = 0;    // uncompressed size in bytes
@@ -64,7 +63,8 @@ private:
 // excluded by it) and not a companion entry (a name containing ".files").
 bool IsRowListed(std::string_view name, const CExcludeFilter* filter);
 
-// The text after the last '.' of a name, even when that dot lies in a folder part; none without one.
+// The text after the last '.' of a name, even when that dot lies in a folder part; none without
+// one.
 std::optional<std::string_view> EntryExtension(std::string_view name);
 
 // Decimal digits with ',' between groups of three: 1234567 gives "1,234,567".

@@ -39,7 +39,7 @@ int PrepareEntry(const ArchiveRow& row, const std::string& folder, const char* a
     if (!IsContainedEntryName(row.name) || row.name.find('\0') != std::string::npos) return 1;
     // No separate existence test: a missing file reads as CRC 0, like an empty entry.
     if (FileCrc32((folder + row.name).c_str()) == row.crc) return 0;
-    if (!CreateDirectoryPath(folder.c_str())) return 1;
+    if (!platform::CreateDirectoryPath(folder.c_str())) return 1;
     return ExtractNamedEntry(archivePath, row.name.c_str(), folder.c_str()) == 0 ? 0 : 1;
 }
 
@@ -68,11 +68,13 @@ bool OpenEntry(const CArchiveListing& listing, std::string_view currentArchivePa
     const auto dot = row.name.rfind('.');
     if (dot != std::string::npos) {
         const std::string stem = row.name.substr(0, dot);
-        const std::string companionFolder = workFolder + stem + ".files" + platform::PathSeparator();
+        const std::string companionFolder =
+            workFolder + stem + ".files" + platform::PathSeparator();
         const std::string prefix = stem + ".files/";
         for (const ArchiveRow& other : listing.rows()) {
             // The companion folder's own entry (exactly the prefix) is passed over.
-            if (other.name.size() > prefix.size() && other.name.compare(0, prefix.size(), prefix) == 0)
+            if (other.name.size() > prefix.size() &&
+                other.name.compare(0, prefix.size(), prefix) == 0)
                 PrepareEntry(other, companionFolder, archivePath);
         }
     }

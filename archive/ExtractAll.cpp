@@ -1,5 +1,6 @@
 #include "archive/ExtractAll.h"
 
+#include "archive/EntryWriter.h"
 #include "archive/Extraction.h"
 #include "archive/ZipArchive.h"
 #include "fileutil/Digest.h"
@@ -19,7 +20,7 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
     if (result != UNZ_OK) return result;
 
     const std::string folder = destFolder ? destFolder : "";
-    detail::CopyBuffer buffer;
+    EntryWriter writer;
     unz_file_info64 info;
     std::string name, checkPath;
     for (ZPOS64_T i = 0; i < global.number_entry; ++i) {
@@ -45,8 +46,7 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
             }
         }
         if (!unchanged) {
-            result = detail::ExtractEntry(reader.Handle(), info, name, folder.c_str(), buffer,
-                                          targetAbsent);
+            result = writer.Extract(reader, info, name, folder.c_str(), targetAbsent);
             if (result != UNZ_OK) break;
         }
         if (i + 1 < global.number_entry) {

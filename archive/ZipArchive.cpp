@@ -1,11 +1,11 @@
 #include "archive/ZipArchive.h"
 
+#include "archive/EntryNames.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
-#include <utility>
 #include <vector>
 
 namespace narvo {
@@ -28,17 +28,6 @@ public:
         functions.zclose_file = Close;
         functions.zerror_file = Error;
         return functions;
-    }
-
-    // Reads straight from the file into out, past the windows: for entry data read whole, which
-    // need no window and no second copy. Returns the bytes read.
-    std::size_t ReadDirect(ZPOS64_T pos, void* out, std::size_t size) {
-        const auto& inner = Inner();
-        if (pos > size_ ||
-            inner.zseek64_file(inner.opaque, file_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
-            return 0;
-        // Every window fill seeks first, so moving the file's position here disturbs none.
-        return inner.zread_file(inner.opaque, file_, out, uLong(size));
     }
 
 private:
@@ -65,8 +54,7 @@ private:
 
     explicit BufferedZipStream(voidpf file) : file_(file) {}
 
-    // opaque, where set, receives the new stream (ZipReader keeps it for direct reads).
-    static voidpf ZCALLBACK Open(voidpf opaque, const void* path, int mode) {
+    static voidpf ZCALLBACK Open(voidpf, const void* path, int mode) {
         const auto& inner = Inner();
         voidpf file = inner.zopen64_file(inner.opaque, path, mode);
         if (!file) return nullptr;
@@ -76,7 +64,6 @@ private:
             return nullptr;
         }
         stream->size_ = inner.ztell64_file(inner.opaque, file);
-        if (opaque) *static_cast<void**>(opaque) = stream.get();
         return stream.release();
     }
 
@@ -99,6 +86,9 @@ private:
 
     // Kept out of line so that the fast path above needs no stack frame.
     [[gnu::noinline]] uLong ReadSlow(unsigned char* out, uLong size) {
+        // A block as large as a whole window (entry data) goes straight into the caller's
+        // buffer instead of through a window.
+        if (size >= kLargestFill && !Find(pos_)) return ReadDirect(out, size);
         uLong done = 0;
         while (done < size) {
             Window* window = Find(pos_);
@@ -115,6 +105,17 @@ private:
             }
             if (!Fill(pos_)) break;
         }
+        return done;
+    }
+
+    uLong ReadDirect(unsigned char* out, uLong size) {
+        const auto& inner = Inner();
+        if (inner.zseek64_file(inner.opaque, file_, pos_, ZLIB_FILEFUNC_SEEK_SET) != 0) {
+            failed_ = true;
+            return 0;
+        }
+        const uLong done = inner.zread_file(inner.opaque, file_, out, size);
+        pos_ += done;
         return done;
     }
 
@@ -237,76 +238,145 @@ bool IsEmptyZipArchive(const char* path) {
     return empty;
 }
 
-// The archives ZipReader holds open, with their streams, for ReadArchiveData.
-std::mutex openArchivesMutex;
-std::vector<std::pair<unzFile, BufferedZipStream*>> openArchives;
-
 } // namespace
 
 zlib_filefunc64_def BufferedFileFunctions() {
     return BufferedZipStream::Functions();
 }
 
-long long ReadArchiveData(unzFile archive, std::uint64_t offset, void* out, std::size_t size) {
-    BufferedZipStream* stream = nullptr;
-    {
-        std::lock_guard<std::mutex> lock(openArchivesMutex);
-        for (const auto& [handle, opened] : openArchives)
-            if (handle == archive) stream = opened;
-    }
-    return stream ? static_cast<long long>(stream->ReadDirect(offset, out, size)) : -1;
+namespace {
+std::uint64_t ReadLe64(const unsigned char* p) {
+    return std::uint64_t(ReadLe32(p)) | std::uint64_t(ReadLe32(p + 4)) << 32;
 }
+
+constexpr std::uint32_t kLocalHeader = 0x04034b50, kCentralHeader = 0x02014b50,
+                        kEndRecord = 0x06054b50, kZip64Locator = 0x07064b50;
+
+} // namespace
 
 ZipReader::ZipReader(const char* path) {
     if (!path || !*path) return;
+    path_ = path;
     zlib_filefunc64_def functions = BufferedFileFunctions();
-    // Only the file's opening, inside unzOpen2_64, writes through this; later calls ignore it.
-    functions.opaque = &stream_;
     handle_ = unzOpen2_64(path, &functions);
-    if (!handle_) {
-        emptyArchive_ = IsEmptyZipArchive(path);
-        return;
-    }
-    std::lock_guard<std::mutex> lock(openArchivesMutex);
-    openArchives.emplace_back(handle_, static_cast<BufferedZipStream*>(stream_));
+    if (!handle_) emptyArchive_ = IsEmptyZipArchive(path);
 }
 
 void ZipReader::Close() {
+    if (raw_) rawFunctions_.zclose_file(rawFunctions_.opaque, raw_);
+    raw_ = nullptr;
     if (!handle_) return;
-    {
-        std::lock_guard<std::mutex> lock(openArchivesMutex);
-        for (auto it = openArchives.begin(); it != openArchives.end(); ++it) {
-            if (it->first == handle_) {
-                openArchives.erase(it);
-                break;
-            }
-        }
-    }
     unzCloseCurrentFile(handle_);
     unzClose(handle_);
     handle_ = nullptr;
 }
 
+std::size_t ZipReader::ReadRaw(std::uint64_t pos, void* buffer, std::size_t size) {
+    if (size == 0) return 0;
+    if (!raw_ ||
+        rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
+        return 0;
+    return rawFunctions_.zread_file(rawFunctions_.opaque, raw_, buffer, uLong(size));
+}
+
+// Opens the data stream and finds how many bytes stand in front of the archive proper, the way
+// the library does: the end record's position less the directory's declared end.
+bool ZipReader::OpenRaw() {
+    if (rawTried_) return raw_ != nullptr;
+    rawTried_ = true;
+    rawFunctions_ = BufferedFileFunctions();
+    raw_ = rawFunctions_.zopen64_file(rawFunctions_.opaque, path_.c_str(),
+                                      ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    if (!raw_) return false;
+    rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, 0, ZLIB_FILEFUNC_SEEK_END);
+    fileSize_ = rawFunctions_.ztell64_file(rawFunctions_.opaque, raw_);
+    const std::size_t tail = std::size_t(std::min<std::uint64_t>(fileSize_, 0xFFFF + 22 + 20));
+    std::vector<unsigned char> end(tail);
+    if (ReadRaw(fileSize_ - tail, end.data(), tail) != tail) return true;
+    for (std::size_t i = tail >= 22 ? tail - 22 + 1 : 0; i-- > 0;) {
+        if (ReadLe32(&end[i]) != kEndRecord) continue;
+        std::uint64_t recordPos = fileSize_ - tail + i;
+        std::uint64_t dirSize = ReadLe32(&end[i + 12]), dirOffset = ReadLe32(&end[i + 16]);
+        unsigned char record[56];
+        if (i >= 20 && ReadLe32(&end[i - 20]) == kZip64Locator) {
+            recordPos = ReadLe64(&end[i - 20 + 8]);
+            if (ReadRaw(recordPos, record, sizeof record) != sizeof record ||
+                ReadLe32(record) != 0x06064b50)
+                return true;
+            dirSize = ReadLe64(record + 40);
+            dirOffset = ReadLe64(record + 48);
+        }
+        if (dirOffset <= recordPos && dirSize <= recordPos - dirOffset)
+            bytesBefore_ = recordPos - dirOffset - dirSize;
+        break;
+    }
+    return true;
+}
+
+int ZipReader::LocateCurrentData(const unz_file_info64& info, std::uint64_t& start) {
+    if (!handle_ || !OpenRaw()) return UNZ_ERRNO;
+    const std::uint64_t central = unzGetOffset64(handle_) + bytesBefore_;
+    unsigned char record[46];
+    if (ReadRaw(central, record, sizeof record) != sizeof record ||
+        ReadLe32(record) != kCentralHeader)
+        return UNZ_BADZIPFILE;
+    std::uint64_t local = ReadLe32(record + 42);
+    if (local == 0xFFFFFFFF) {
+        // The 64-bit offset stands in the ZIP64 field after the sizes that overflowed too.
+        const std::size_t nameLength = ReadLe16(record + 28), extraLength = ReadLe16(record + 30);
+        std::vector<unsigned char> extra(extraLength);
+        if (ReadRaw(central + 46 + nameLength, extra.data(), extraLength) != extraLength)
+            return UNZ_BADZIPFILE;
+        bool found = false;
+        for (std::size_t at = 0; at + 4 <= extraLength && !found;) {
+            const std::size_t tag = ReadLe16(&extra[at]), length = ReadLe16(&extra[at + 2]);
+            if (at + 4 + length > extraLength) break;
+            if (tag == 1) {
+                std::size_t skip = (ReadLe32(record + 24) == 0xFFFFFFFF ? 8 : 0) +
+                                   (ReadLe32(record + 20) == 0xFFFFFFFF ? 8 : 0);
+                if (skip + 8 > length) return UNZ_BADZIPFILE;
+                local = ReadLe64(&extra[at + 4 + skip]);
+                found = true;
+            }
+            at += 4 + length;
+        }
+        if (!found) return UNZ_BADZIPFILE;
+    }
+    local += bytesBefore_;
+    unsigned char header[30];
+    if (local > fileSize_ || ReadRaw(local, header, sizeof header) != sizeof header ||
+        ReadLe32(header) != kLocalHeader)
+        return UNZ_BADZIPFILE;
+    start = local + 30 + ReadLe16(header + 26) + ReadLe16(header + 28);
+    if (start > fileSize_ || info.compressed_size > fileSize_ - start) return UNZ_BADZIPFILE;
+    return UNZ_OK;
+}
+
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
-    // Try with the room the string already has; most names fit at the first attempt.
+    // Try with the room the strings already have; most names and extra fields fit at once.
+    thread_local std::string extra;
     if (name.capacity() < 256) name.reserve(256);
+    if (extra.capacity() < 256) extra.reserve(256);
     name.resize(name.capacity());
-    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    extra.resize(extra.capacity());
+    int rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
     if (rc != UNZ_OK) {
         name.clear();
         return rc;
     }
-    if (info.size_filename >= name.size()) {
-        name.resize(info.size_filename + 1);
-        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), nullptr, 0,
-                                     nullptr, 0);
+    if (info.size_filename >= name.size() || info.size_file_extra > extra.size()) {
+        name.resize(std::max<std::size_t>(name.size(), info.size_filename + 1));
+        extra.resize(std::max<std::size_t>(extra.size(), info.size_file_extra));
+        rc = unzGetCurrentFileInfo64(archive, &info, name.data(), uLong(name.size()), extra.data(),
+                                     uLong(extra.size()), nullptr, 0);
         if (rc != UNZ_OK) {
             name.clear();
             return rc;
         }
     }
     name.resize(info.size_filename);
+    DecodeEntryName(name, std::string_view(extra.data(), info.size_file_extra));
     return UNZ_OK;
 }
 

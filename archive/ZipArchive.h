@@ -3,6 +3,7 @@
 #include <unzip.h>
 
 #include <cstdint>
+#include <cstddef>
 #include <string>
 
 namespace narvo {
@@ -22,23 +23,33 @@ public:
     bool IsEmptyArchive() const { return emptyArchive_; }
     void Close();
 
+    // Where the current entry's raw data start (after its local header) in the archive file.
+    // UNZ_BADZIPFILE when its records are damaged or its data would run past the archive's end.
+    int LocateCurrentData(const unz_file_info64& info, std::uint64_t& start);
+    // Reads raw bytes of the archive at pos; the count read (short at the end or on an error).
+    std::size_t ReadRaw(std::uint64_t pos, void* buffer, std::size_t size);
+
 private:
+    bool OpenRaw();
+
+    std::string path_;
     unzFile handle_ = nullptr;
-    void* stream_ = nullptr; // the buffered stream under handle_, for ReadArchiveData
     bool emptyArchive_ = false;
+    // A second stream over the file for the entries' data, so that the library's stream keeps
+    // its window on the directory.
+    zlib_filefunc64_def rawFunctions_{};
+    voidpf raw_ = nullptr;
+    std::uint64_t fileSize_ = 0;
+    std::uint64_t bytesBefore_ = 0; // of a self-extractor's stub in front of the archive
+    bool rawTried_ = false;
 };
 
 // The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
 // buffer (read-only; writing is refused).
 zlib_filefunc64_def BufferedFileFunctions();
 
-// Reads size bytes at offset of an archive that a ZipReader holds open straight into out (one
-// copy, none through minizip's buffers): for entry data opened raw. Returns the bytes read (fewer
-// at the end of the file or on an error), or -1 when no ZipReader holds the archive.
-long long ReadArchiveData(unzFile archive, std::uint64_t offset, void* out, std::size_t size);
-
-// The current entry's information and its whole stored name, however long. Returns the library's
-// code.
+// The current entry's information and its whole name, however long, decoded into the ANSI code
+// page where it is UTF-8 (DecodeEntryName). Returns the library's code.
 int ReadCurrentEntryInfo(unzFile archive, unz_file_info64& info, std::string& name);
 
 } // namespace narvo

@@ -39,7 +39,8 @@ bool ParseArgs(const Command& command, int argc, char** argv, Args& args) {
         const auto equals = arg.find('=');
         const std::string_view name = arg.substr(0, equals);
         bool known = false;
-        for (auto option : command.valueOptions) known = known || option == name;
+        for (auto option : command.valueOptions)
+            known = known || option == name;
         if (!known) {
             std::fprintf(stderr, "narvo: %s: unknown option '%.*s' (try 'narvo --help')\n",
                          command.name, int(name.size()), name.data());
@@ -63,34 +64,9 @@ int UsageError(const char* message) {
     return 2;
 }
 
-int Failure(const char* command, int result) {
-    std::fprintf(stderr, "narvo: %s: failed with result %d (%s)\n", command, result,
-                 DescribeResult(result));
+int Failure(const char* command, int result, const char* description) {
+    std::fprintf(stderr, "narvo: %s: failed with result %d (%s)\n", command, result, description);
     return 1;
-}
-
-const char* DescribeResult(int result) {
-    switch (result) {
-    case 0: return "success";
-    case -1: return "a file could not be created, written or read";
-    case -3: return "the entry's compressed data are corrupt";
-    case -100: return "no such entry in the archive";
-    case -102: return "the archive cannot be opened";
-    case -103: return "not a ZIP archive, or it cannot be opened";
-    case -104: return "internal error of the unzip library";
-    case -105: return "the entry's data do not match its CRC-32";
-    case 500: return "unsupported archive format";
-    case 20: return "the HTTP client could not be opened";
-    case 21: return "could not connect to the server";
-    case 22: return "could not open the request";
-    case 23: return "sending the request failed";
-    case 24: return "could not read the response status";
-    case 25: return "the server did not answer 200 OK";
-    case 40: return "the destination file or its folder could not be created";
-    case 42: return "writing the destination file failed";
-    case 99: return "the transfer did not complete";
-    default: return result < 0 ? "zlib or unzip library error" : "unknown result";
-    }
 }
 
 } // namespace narvo::cli

@@ -33,9 +33,6 @@ bool ParseArgs(const Command& command, int argc, char** argv, Args& args);
 int UsageError(const char* message);
 
 // Prints "narvo: COMMAND: failed with result CODE (DESCRIPTION)" and returns exit status 1.
-int Failure(const char* command, int result);
-
-// A short description of an archive or transfer result code.
-const char* DescribeResult(int result);
+int Failure(const char* command, int result, const char* description);
 
 } // namespace narvo::cli

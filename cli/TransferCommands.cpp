@@ -100,7 +100,7 @@ int RunTransfer(const char* command, const Args& args, const HttpUrl& url, Trans
         result = transfer(headers.empty() ? nullptr : headers.c_str(), bar.Callback(),
                           url.secure ? kOptionSecure : 0, bar.Context());
     }
-    return result == XFER_OK ? 0 : Failure(command, result);
+    return result == XFER_OK ? 0 : Failure(command, result, DescribeTransferResult(result));
 }
 
 } // namespace
@@ -176,8 +176,11 @@ int Download(const Args& args) {
                                  .lexically_normal()
                                  .make_preferred()
                                  .string();
-    if (ec) return Failure("download", XFER_ERR_LOCAL_FILE);
-    if (const int result = CreateDownloadFolder(dest.c_str())) return Failure("download", result);
+    if (ec)
+        return Failure("download", XFER_ERR_LOCAL_FILE,
+                       DescribeTransferResult(XFER_ERR_LOCAL_FILE));
+    if (const int result = CreateDownloadFolder(dest.c_str()))
+        return Failure("download", result, DescribeTransferResult(result));
     return RunTransfer(
         "download", args, url,
         [&](const char* headers, ProgressFn progress, std::uint32_t option, void* context) {

@@ -1,5 +1,6 @@
 // narvo: the control's operations from a shell, with the same result codes.
 #include "archive/ArchiveListing.h"
+#include "archive/Diagnostics.h"
 #include "archive/ExtractAll.h"
 #include "cli/Commands.h"
 #include "cli/TransferCommands.h"
@@ -41,6 +42,37 @@ constexpr const char* kUsage =
     "Exit status: 0 on success, 1 when the operation fails (the result code is printed on\n"
     "standard error), 2 for wrong usage.\n";
 
+// The engine's last diagnostic line; it names the reason where the code alone is too coarse
+// ("unsupported compression method 9" rather than "not a ZIP archive").
+std::string g_lastDiagnostic;
+
+void KeepDiagnostic(const char* line) {
+    g_lastDiagnostic = line;
+    std::fprintf(stderr, "narvo: %s\n", line);
+}
+
+int ArchiveFailure(const char* command, int result) {
+    const bool refusal = result == UNZ_BADZIPFILE && !g_lastDiagnostic.empty();
+    return Failure(command, result,
+                   refusal ? g_lastDiagnostic.c_str() : DescribeArchiveResult(result));
+}
+
+// A name as one safe line: control bytes (which could forge rows or send terminal escapes) and the
+// backslash that introduces the escapes are written as \xHH.
+void AppendEscapedName(std::string& text, const std::string& name) {
+    for (const char c : name) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || byte == '\\') {
+            static const char kHex[] = "0123456789abcdef";
+            text += "\\x";
+            text += kHex[byte >> 4];
+            text += kHex[byte & 15];
+        } else {
+            text += c;
+        }
+    }
+}
+
 int List(const Args& args) {
     if (args.positional.size() != 1) return UsageError("list takes one ARCHIVE");
     std::optional<CExcludeFilter> filter;
@@ -52,12 +84,12 @@ int List(const Args& args) {
     const int result =
         ForEachArchiveRow(args.positional[0].c_str(), [&](const ArchiveRow& row, std::uint64_t) {
             if (!IsRowListed(row.name, filter ? &*filter : nullptr)) return;
-            text += row.name;
+            AppendEscapedName(text, row.name);
             text += '\t';
             text += FormatSizeText(row.size);
             text += '\n';
         });
-    if (result != 0) return Failure("list", result);
+    if (result != 0) return ArchiveFailure("list", result);
     const bool written = std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
     return std::fflush(stdout) == 0 && written ? 0 : 1;
 }
@@ -70,7 +102,7 @@ int ExtractAll(const Args& args) {
     if (!dest.empty() && dest.back() != '/' && dest.back() != platform::PathSeparator())
         dest += platform::PathSeparator();
     const int result = ExtractArchive(args.positional[0].c_str(), dest.c_str());
-    return result == 0 ? 0 : Failure("extract-all", result);
+    return result == 0 ? 0 : ArchiveFailure("extract-all", result);
 }
 
 // Digests report an unreadable file only through their value; the tool says so plainly.
@@ -135,6 +167,7 @@ int Main(int argc, char** argv) {
         std::fprintf(stderr, "narvo: unknown command '%s' (try 'narvo --help')\n", argv[1]);
         return 2;
     }
+    SetDiagnosticSink(KeepDiagnostic);
     Args args;
     if (!ParseArgs(*command, argc - 2, argv + 2, args)) return 2;
     if (args.help) {
@@ -146,4 +179,6 @@ int Main(int argc, char** argv) {
 
 } // namespace narvo::cli
 
-int main(int argc, char** argv) { return narvo::cli::Main(argc, argv); }
+int main(int argc, char** argv) {
+    return narvo::cli::Main(argc, argv);
+}

@@ -1,11 +1,28 @@
 # Third-party libraries, as imported targets with one name on both builds:
-#   narvo::zlib, narvo::minizip, narvo::crypto and narvo::curl (POSIX only), GTest::gtest_main,
-#   and narvo::isal where ISA-L's x86-64 code runs (NARVO_HAVE_ISAL is then ON).
+#   narvo::zlib, narvo::minizip, narvo::bzip2, narvo::lzma, narvo::crypto and narvo::curl (POSIX
+#   only), GTest::gtest_main, and narvo::isal where ISA-L's x86-64 code runs (NARVO_HAVE_ISAL is
+#   then ON).
 if(WIN32)
   # Link zlib statically: plain -lz would pull in a zlib1.dll dependency.
   add_library(narvo_zlib INTERFACE)
   target_link_libraries(narvo_zlib INTERFACE -l:libz.a)
   add_library(narvo::zlib ALIAS narvo_zlib)
+
+  # libbz2 and liblzma: no package ships them for mingw; scripts/setup builds both from Debian's
+  # source packages, static, into build/deps/mingw/TRIPLE.
+  set(NARVO_MINGW_DEPS ${CMAKE_SOURCE_DIR}/build/deps/mingw/${NARVO_MINGW_TRIPLE})
+  if(NOT EXISTS ${NARVO_MINGW_DEPS}/lib/libbz2.a OR NOT EXISTS ${NARVO_MINGW_DEPS}/lib/liblzma.a)
+    message(FATAL_ERROR "libbz2/liblzma for ${NARVO_MINGW_TRIPLE} not found; run scripts/setup")
+  endif()
+  add_library(narvo_bzip2 INTERFACE)
+  target_include_directories(narvo_bzip2 SYSTEM INTERFACE ${NARVO_MINGW_DEPS}/include)
+  target_link_libraries(narvo_bzip2 INTERFACE ${NARVO_MINGW_DEPS}/lib/libbz2.a)
+  add_library(narvo::bzip2 ALIAS narvo_bzip2)
+  add_library(narvo_lzma INTERFACE)
+  target_include_directories(narvo_lzma SYSTEM INTERFACE ${NARVO_MINGW_DEPS}/include)
+  target_compile_definitions(narvo_lzma INTERFACE LZMA_API_STATIC)
+  target_link_libraries(narvo_lzma INTERFACE ${NARVO_MINGW_DEPS}/lib/liblzma.a)
+  add_library(narvo::lzma ALIAS narvo_lzma)
 
   if(NARVO_BUILD_TESTS)
     set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
@@ -15,6 +32,10 @@ if(WIN32)
 else()
   find_package(ZLIB REQUIRED)
   add_library(narvo::zlib ALIAS ZLIB::ZLIB)
+  find_package(BZip2 REQUIRED)
+  add_library(narvo::bzip2 ALIAS BZip2::BZip2)
+  find_package(LibLZMA REQUIRED)
+  add_library(narvo::lzma ALIAS LibLZMA::LibLZMA)
   find_package(OpenSSL REQUIRED COMPONENTS Crypto)
   add_library(narvo::crypto ALIAS OpenSSL::Crypto)
   # libcurl for HTTP; OpenSSL's TLS library too, to tune certificate checks on curl's context.

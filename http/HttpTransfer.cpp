@@ -1,6 +1,5 @@
 #include "http/HttpTransfer.h"
 
-#include "archive/Extraction.h"
 #include "fileutil/StdioFile.h"
 #include "http/FormData.h"
 #include "platform/FileSystem.h"
@@ -219,7 +218,7 @@ int CreateDownloadFolder(const char* destFileName) {
     // A file right under the root ("/a.zip") lives in the root itself.
     const std::string folder(path.substr(0, std::max(separator, platform::PathRootLength(path))));
     if (folder.empty()) return XFER_ERR_LOCAL_FILE;
-    return CreateDirectoryPath(folder.c_str()) ? XFER_OK : XFER_ERR_LOCAL_FILE;
+    return platform::CreateDirectoryPath(folder.c_str()) ? XFER_OK : XFER_ERR_LOCAL_FILE;
 }
 
 } // namespace narvo

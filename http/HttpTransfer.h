@@ -1,6 +1,8 @@
 #pragma once
 // The transfers: download a resource into a file, upload a multipart form. Each runs one blocking
 // exchange with its own handles and returns one result code; nothing is kept between transfers.
+#include "http/TransferResults.h"
+
 #include <cstdint>
 
 namespace narvo {
@@ -9,18 +11,6 @@ namespace platform {
 class HttpSession;
 }
 class FormData;
-
-// Transfer result codes.
-constexpr int XFER_OK = 0;
-constexpr int XFER_ERR_OPEN = 20;         // the HTTP client could not be opened
-constexpr int XFER_ERR_CONNECT = 21;      // no connection handle
-constexpr int XFER_ERR_REQUEST = 22;      // no request handle
-constexpr int XFER_ERR_SEND = 23;         // sending (or ending) the request failed
-constexpr int XFER_ERR_STATUS_QUERY = 24; // no status could be read
-constexpr int XFER_ERR_HTTP_STATUS = 25;  // the status is not 200
-constexpr int XFER_ERR_LOCAL_FILE = 40;   // the destination or its folder could not be made
-constexpr int XFER_ERR_FILE_WRITE = 42;   // the destination took fewer bytes than were read
-constexpr int XFER_ERR_INCOMPLETE = 99;   // the body did not get through whole
 
 // Bit of the option word that switches a transfer to TLS.
 constexpr std::uint32_t kOptionSecure = 1;

@@ -22,8 +22,16 @@ bool PathExists(const char* path);
 // True when path names an existing folder.
 bool IsFolder(const char* path);
 
+// Who may enter a folder created for us: anyone the system lets in, or only the user (POSIX:
+// mode 0700; Windows folders inherit their parent's access either way).
+enum class FolderAccess { Shared, Private };
+
 // Creates one folder level; false when it cannot be created (including when it already exists).
-bool CreateFolder(const char* path);
+bool CreateFolder(const char* path, FolderAccess access = FolderAccess::Shared);
+
+// Creates every missing folder along path (levels split by the platform's separator). Returns 1
+// when every level exists at the end, 0 when a missing level cannot be created.
+int CreateDirectoryPath(const char* path, FolderAccess access = FolderAccess::Shared);
 
 enum class FileAttributes {
     Archive,  // a plain writable file (Windows: FILE_ATTRIBUTE_ARCHIVE alone)

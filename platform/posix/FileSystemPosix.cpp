@@ -9,7 +9,9 @@
 
 namespace narvo::platform {
 
-char PathSeparator() { return '/'; }
+char PathSeparator() {
+    return '/';
+}
 
 std::size_t PathRootLength(std::string_view path) {
     return !path.empty() && path.front() == '/' ? 1 : 0;
@@ -25,7 +27,9 @@ bool IsFolder(const char* path) {
     return path && *path && stat(path, &st) == 0 && S_ISDIR(st.st_mode);
 }
 
-bool CreateFolder(const char* path) { return path && *path && mkdir(path, 0777) == 0; }
+bool CreateFolder(const char* path, FolderAccess access) {
+    return path && *path && mkdir(path, access == FolderAccess::Private ? 0700 : 0777) == 0;
+}
 
 bool SetAttributes(const char* path, FileAttributes attributes) {
     struct stat st;
@@ -71,9 +75,13 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
     utimensat(AT_FDCWD, path, times, 0);
 }
 
-bool IsDeviceName(std::string_view) { return false; }
+bool IsDeviceName(std::string_view) {
+    return false;
+}
 
-bool RemoveFile(const char* path) { return path && unlink(path) == 0; }
+bool RemoveFile(const char* path) {
+    return path && unlink(path) == 0;
+}
 
 bool FileSize(const char* path, std::uint64_t& size) {
     if (!path) return false;
@@ -114,7 +122,9 @@ bool MoveFileOver(const char* from, const char* to) {
     return rename(from, to) == 0;
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+    Close();
+}
 
 bool OutputFile::Open(const char* path) {
     Close();

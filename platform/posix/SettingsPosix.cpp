@@ -1,5 +1,7 @@
 #include "platform/Settings.h"
 
+#include "platform/FileSystem.h"
+
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -26,11 +28,7 @@ std::string SettingsFolder() {
 }
 
 bool MakeFolders(const std::string& path) {
-    for (std::size_t slash = path.find('/', 1);; slash = path.find('/', slash + 1)) {
-        const std::string part = path.substr(0, slash);
-        if (mkdir(part.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) return true;
-    }
+    return CreateDirectoryPath(path.c_str(), FolderAccess::Private) == 1;
 }
 
 } // namespace

@@ -10,11 +10,17 @@
 
 namespace narvo::platform {
 
-char PathSeparator() { return '\\'; }
+char PathSeparator() {
+    return '\\';
+}
 
-std::size_t PathRootLength(std::string_view) { return 0; }
+std::size_t PathRootLength(std::string_view) {
+    return 0;
+}
 
-bool PathExists(const char* path) { return path && *path && PathFileExistsA(path); }
+bool PathExists(const char* path) {
+    return path && *path && PathFileExistsA(path);
+}
 
 bool IsFolder(const char* path) {
     if (!path || !*path) return false;
@@ -22,7 +28,9 @@ bool IsFolder(const char* path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool CreateFolder(const char* path) { return path && CreateDirectoryA(path, nullptr); }
+bool CreateFolder(const char* path, FolderAccess) {
+    return path && CreateDirectoryA(path, nullptr);
+}
 
 bool SetAttributes(const char* path, FileAttributes attributes) {
     return path && SetFileAttributesA(path, attributes == FileAttributes::ReadOnly
@@ -47,7 +55,8 @@ void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime) {
 bool IsDeviceName(std::string_view component) {
     // The name counts up to its first dot, and trailing blanks and dots do not change it.
     std::string_view base = component.substr(0, component.find('.'));
-    while (!base.empty() && (base.back() == ' ' || base.back() == '.')) base.remove_suffix(1);
+    while (!base.empty() && (base.back() == ' ' || base.back() == '.'))
+        base.remove_suffix(1);
     std::string upper(base);
     for (char& c : upper)
         if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
@@ -58,7 +67,9 @@ bool IsDeviceName(std::string_view component) {
            upper[3] >= '1' && upper[3] <= '9';
 }
 
-bool RemoveFile(const char* path) { return path && DeleteFileA(path); }
+bool RemoveFile(const char* path) {
+    return path && DeleteFileA(path);
+}
 
 bool FileSize(const char* path, std::uint64_t& size) {
     if (!path) return false;
@@ -75,8 +86,8 @@ bool FileSize(const char* path, std::uint64_t& size) {
 std::FILE* CreateNewFile(const char* path, bool& exists) {
     exists = false;
     if (!path || !*path) return nullptr;
-    HANDLE handle = CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle =
+        CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         const DWORD error = GetLastError();
         exists = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
@@ -85,8 +96,10 @@ std::FILE* CreateNewFile(const char* path, bool& exists) {
     const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_WRONLY | _O_BINARY);
     std::FILE* file = fd < 0 ? nullptr : _fdopen(fd, "wb");
     if (!file) {
-        if (fd < 0) CloseHandle(handle);
-        else _close(fd);
+        if (fd < 0)
+            CloseHandle(handle);
+        else
+            _close(fd);
         DeleteFileA(path);
     }
     return file;
@@ -101,7 +114,9 @@ bool MoveFileOver(const char* from, const char* to) {
     return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING);
 }
 
-OutputFile::~OutputFile() { Close(); }
+OutputFile::~OutputFile() {
+    Close();
+}
 
 bool OutputFile::Open(const char* path) {
     Close();

@@ -212,7 +212,7 @@ TEST_F(DeflateDecoderTest, MatchesZlibOnEveryLevelStrategyAndKindOfData) {
 }
 
 // A record whose size or CRC-32 does not fit its data, and data cut short or damaged, fail the
-// entry with a code; the output never outgrows the size the record promised.
+// entry with a code, whichever library decodes; the output never outgrows the stored size.
 TEST_F(DeflateDecoderTest, RefusesDataThatDisagreeWithTheirRecord) {
     const auto samples = Samples();
     const std::string& text = samples[2].second;
@@ -226,9 +226,9 @@ TEST_F(DeflateDecoderTest, RefusesDataThatDisagreeWithTheirRecord) {
         RawEntry entry;
         std::vector<int> codes;
     } cases[] = {
-        {"size one short", {"a", deflated, text.size() - 1, crc}, {Z_DATA_ERROR, UNZ_CRCERROR}},
-        {"size one over", {"a", deflated, text.size() + 1, crc}, {Z_DATA_ERROR, UNZ_CRCERROR, 0}},
-        {"size zero", {"a", deflated, 0, crc}, {Z_DATA_ERROR, UNZ_CRCERROR}},
+        {"size one short", {"a", deflated, text.size() - 1, crc}, {Z_DATA_ERROR}},
+        {"size one over", {"a", deflated, text.size() + 1, crc}, {UNZ_CRCERROR}},
+        {"size zero", {"a", deflated, 0, crc}, {Z_DATA_ERROR}},
         {"crc off", {"a", deflated, text.size(), crc ^ 1}, {UNZ_CRCERROR}},
         {"cut in half",
          {"a", deflated.substr(0, deflated.size() / 2), text.size(), crc},
@@ -247,11 +247,6 @@ TEST_F(DeflateDecoderTest, RefusesDataThatDisagreeWithTheirRecord) {
             << c.what << ": " << code;
         EXPECT_LE(Output("a").size(), c.entry.size) << c.what;
     }
-#if NARVO_HAVE_ISAL
-    // ISA-L's path checks the size itself: more output than promised is corrupt data.
-    EXPECT_EQ(Extract({{"a", deflated, text.size() - 1, crc}}), Z_DATA_ERROR);
-    EXPECT_EQ(Extract({{"a", deflated, text.size() + 1, crc}}), Z_DATA_ERROR);
-#endif
     // Bytes after the stream's last block, inside the stored size, are ignored as zlib does.
     ASSERT_EQ(Extract({{"a", deflated + "trailing", text.size(), crc}}), 0);
     EXPECT_TRUE(Output("a") == text);

@@ -30,7 +30,7 @@ std::vector<int> ExtractEach(const std::string& zipPath, const std::string& dest
     if (!reader.Handle()) return codes;
     int rc = unzGoToFirstFile(reader.Handle());
     while (rc == UNZ_OK) {
-        codes.push_back(ExtractCurrentEntry(reader.Handle(), destFolder.c_str()));
+        codes.push_back(ExtractCurrentEntry(reader, destFolder.c_str()));
         rc = unzGoToNextFile(reader.Handle());
     }
     EXPECT_EQ(rc, UNZ_END_OF_LIST_OF_FILE);
@@ -246,15 +246,15 @@ TEST(CreateDirectoryPath, CreatesEveryMissingLevel) {
     TempDir dir;
     const char sep = platform::PathSeparator();
     const std::string deep = dir.File("a") + sep + "b" + sep + "c";
-    EXPECT_EQ(CreateDirectoryPath(deep.c_str()), 1);
+    EXPECT_EQ(platform::CreateDirectoryPath(deep.c_str()), 1);
     EXPECT_TRUE(std::filesystem::is_directory(deep));
-    EXPECT_EQ(CreateDirectoryPath(deep.c_str()), 1) << "an existing path";
-    EXPECT_EQ(CreateDirectoryPath((dir.File("t") + sep + "u" + sep).c_str()), 1);
+    EXPECT_EQ(platform::CreateDirectoryPath(deep.c_str()), 1) << "an existing path";
+    EXPECT_EQ(platform::CreateDirectoryPath((dir.File("t") + sep + "u" + sep).c_str()), 1);
     EXPECT_TRUE(std::filesystem::is_directory(dir.File("t") + sep + "u"));
 
     // A file in the way of a level cannot become a folder; the levels before it stay.
     WriteFile(dir.File("file"), "");
-    EXPECT_EQ(CreateDirectoryPath((dir.File("file") + sep + "x").c_str()), 0);
-    EXPECT_EQ(CreateDirectoryPath(""), 0);
-    EXPECT_EQ(CreateDirectoryPath(nullptr), 0);
+    EXPECT_EQ(platform::CreateDirectoryPath((dir.File("file") + sep + "x").c_str()), 0);
+    EXPECT_EQ(platform::CreateDirectoryPath(""), 0);
+    EXPECT_EQ(platform::CreateDirectoryPath(nullptr), 0);
 }
