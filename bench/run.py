@@ -134,6 +134,8 @@ def max_rss_kib(argv):
 
 def display(argv, out):
     """The command line as the table shows it: corpus names bare, the output folder as OUT."""
+    if argv[:2] == ["sh", "-c"]:  # the limit, run through a shell for its redirection
+        return f"cat {argv[3]} > /dev/null"
     words = []
     for i, word in enumerate(argv):
         if i == 0 and os.path.basename(word).startswith("narvo"):
