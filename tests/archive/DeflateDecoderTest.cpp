@@ -3,6 +3,7 @@
 // blocks) of the kinds of data the benchmark corpora hold, stored in an archive, extracted and
 // compared byte for byte and by CRC-32; and streams whose directory record lies.
 #include "archive/ExtractAll.h"
+#include "archive/decode/Decoder.h"
 #include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
 #include "tests/support/TestSupport.h"
@@ -250,4 +251,43 @@ TEST_F(DeflateDecoderTest, RefusesDataThatDisagreeWithTheirRecord) {
     // Bytes after the stream's last block, inside the stored size, are ignored as zlib does.
     ASSERT_EQ(Extract({{"a", deflated + "trailing", text.size(), crc}}), 0);
     EXPECT_TRUE(Output("a") == text);
+}
+
+// The decoder's contract with input and output in odd small pieces, the way no engine block size
+// shows it: everything fed is used, a full block is produced again, the end comes once.
+TEST(DeflateDecoder, DecodesAcrossOddInputAndOutputPieces) {
+    const auto samples = Samples();
+    std::mt19937 rng(77);
+    auto decoder = decode::CreateDecoder(Z_DEFLATED);
+    ASSERT_NE(decoder, nullptr);
+    for (const int level : {0, 1, 9}) {
+        for (const auto& [kind, data] : samples) {
+            const std::string deflated = Deflate(data, {level});
+            ASSERT_TRUE(decoder->Init({data.size(), 0}));
+            std::string out;
+            std::vector<unsigned char> block(70000);
+            std::size_t fed = 0;
+            decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
+            for (int steps = 0; status != decode::DecodeStatus::End; ++steps) {
+                ASSERT_LT(steps, 2000000) << kind << " " << level;
+                if (status == decode::DecodeStatus::NeedInput) {
+                    ASSERT_LT(fed, deflated.size()) << kind << " " << level << ": wants more";
+                    const std::size_t n =
+                        std::min<std::size_t>(1 + rng() % 5000, deflated.size() - fed);
+                    decoder->Feed(reinterpret_cast<const unsigned char*>(deflated.data()) + fed, n,
+                                  fed + n == deflated.size());
+                    fed += n;
+                }
+                std::size_t produced = 0;
+                const std::size_t room = 1 + rng() % (rng() % 2 ? 16 : block.size());
+                status = decoder->Produce(block.data(), room, produced);
+                ASSERT_NE(status, decode::DecodeStatus::Corrupt) << kind << " " << level;
+                ASSERT_LE(produced, room);
+                out.append(reinterpret_cast<const char*>(block.data()), produced);
+            }
+            decoder->Finish();
+            EXPECT_EQ(out.size(), data.size()) << kind << " " << level;
+            EXPECT_TRUE(out == data) << kind << " " << level;
+        }
+    }
 }
