@@ -18,6 +18,8 @@ int ForEachArchiveRow(const char* path, const ArchiveRowVisitor& visit) {
     unz_global_info64 global;
     int result = unzGetGlobalInfo64(reader.Handle(), &global);
     if (result != UNZ_OK) return result;
+    result = reader.CheckEntryCount(global.number_entry);
+    if (result != UNZ_OK) return result;
     unz_file_info64 info;
     ArchiveRow row;
     for (ZPOS64_T j = 0; j < global.number_entry; ++j) {
@@ -26,6 +28,11 @@ int ForEachArchiveRow(const char* path, const ArchiveRowVisitor& visit) {
         row.modTime = std::uint32_t(info.dosDate);
         row.crc = std::uint32_t(info.crc);
         row.size = info.uncompressed_size;
+        // A forged size beyond the whole archive is refused rather than shown.
+        if (!reader.FitsInArchive(info.compressed_size)) {
+            result = UNZ_BADZIPFILE;
+            break;
+        }
         visit(row, global.number_entry);
         if (j + 1 < global.number_entry) {
             result = unzGoToNextFile(reader.Handle());

@@ -5,6 +5,7 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstdio>
 #include <vector>
@@ -197,6 +198,56 @@ bool DecodeEntryName(std::string& name, std::string_view extra) {
     }
     name = std::move(converted);
     return true;
+}
+
+} // namespace narvo
+
+namespace narvo {
+
+namespace {
+
+// The superscript digits ¹ ² ³ in the ANSI code page (empty where it has none).
+const std::array<std::string, 3>& SuperscriptDigits() {
+    static const std::array<std::string, 3> digits = [] {
+        std::array<std::string, 3> d;
+        const char32_t codes[3] = {0xB9, 0xB2, 0xB3};
+        for (int i = 0; i < 3; ++i)
+            if (!platform::AppendAnsiChar(codes[i], d[i])) d[i].clear();
+        return d;
+    }();
+    return digits;
+}
+
+bool IsDeviceStem(std::string_view stem) {
+    while (!stem.empty() && stem.back() == ' ')
+        stem.remove_suffix(1);
+    std::string upper(stem.substr(0, 8));
+    if (stem.size() > 8) return false;
+    for (char& c : upper)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    if (upper == "CON" || upper == "PRN" || upper == "AUX" || upper == "NUL" || upper == "CONIN$" ||
+        upper == "CONOUT$")
+        return true;
+    if (!upper.starts_with("COM") && !upper.starts_with("LPT")) return false;
+    const std::string_view digit = std::string_view(upper).substr(3);
+    if (digit.size() == 1 && digit[0] >= '0' && digit[0] <= '9') return true;
+    for (const std::string& superscript : SuperscriptDigits())
+        if (!superscript.empty() && digit == superscript) return true;
+    return false;
+}
+
+} // namespace
+
+bool IsWritableBaseName(std::string_view baseName) {
+    if (baseName.empty()) return true;
+    if (baseName.back() == '.' || baseName.back() == ' ') return false;
+    for (const char c : baseName) {
+        const unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F ||
+            std::string_view(":<>\"|?*").find(c) != std::string_view::npos)
+            return false;
+    }
+    return !IsDeviceStem(baseName.substr(0, baseName.find('.')));
 }
 
 } // namespace narvo

@@ -15,3 +15,14 @@ namespace narvo {
 bool DecodeEntryName(std::string& name, std::string_view extra);
 
 } // namespace narvo
+
+namespace narvo {
+
+// False for a base name Windows would not keep as a file of that name, checked on both builds so
+// that an archive behaves the same everywhere: a device name (CON, PRN, AUX, NUL, COM0-COM9,
+// LPT0-LPT9, COM and LPT with a superscript 1-3, CONIN$, CONOUT$; any letter case, whatever
+// follows its first dot, trailing spaces ignored), a name ending in a dot or a space, or a name
+// holding a control character or one of : < > " | ? * (':' would open an alternate data stream).
+bool IsWritableBaseName(std::string_view baseName);
+
+} // namespace narvo

@@ -4,7 +4,9 @@
 #include "archive/ZipArchive.h"
 #include "archive/decode/Decoder.h"
 
+#include <cstdint>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -29,12 +31,17 @@ public:
 
 private:
     decode::Decoder* DecoderFor(unsigned method);
+    bool HasRoomFor(const char* destFolder, std::uint64_t size);
     int Copy(ZipReader& archive, const unz_file_info64& info, std::uint64_t start,
              decode::Decoder& decoder, platform::OutputFile& file);
 
     // Large blocks keep the number of reads and writes per megabyte low.
     std::vector<unsigned char> in_, out_;
     std::vector<std::pair<unsigned, std::unique_ptr<decode::Decoder>>> decoders_;
+    // Free space of the destination as last asked, less what has been written since; asked again
+    // only when an entry would not fit in it.
+    std::string spaceFolder_;
+    std::uint64_t knownFree_ = 0;
 };
 
 } // namespace narvo

@@ -18,6 +18,9 @@ int ExtractArchive(const char* archivePath, const char* destFolder) {
     unz_global_info64 global;
     int result = unzGetGlobalInfo64(reader.Handle(), &global);
     if (result != UNZ_OK) return result;
+    // An archive whose entries share their bytes is refused before anything is written.
+    result = reader.CheckEntriesApart(global.number_entry);
+    if (result != UNZ_OK) return result;
 
     const std::string folder = destFolder ? destFolder : "";
     EntryWriter writer;

@@ -1,6 +1,7 @@
 #include "archive/Extraction.h"
 
 #include "archive/Diagnostics.h"
+#include "archive/EntryNames.h"
 #include "archive/EntryWriter.h"
 #include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
@@ -48,11 +49,36 @@ decode::Decoder* EntryWriter::DecoderFor(unsigned method) {
     return decoders_.back().second.get();
 }
 
+bool EntryWriter::HasRoomFor(const char* destFolder, std::uint64_t size) {
+    if (size == 0) return true;
+    // destFolder is put in front of the base name; the folder is the part up to its separator.
+    const std::string_view text = destFolder ? destFolder : "";
+    const auto cut = text.find_last_of(platform::PathSeparator() == '/' ? "/" : "\\/");
+    const std::string_view folder = cut == std::string_view::npos ? "" : text.substr(0, cut + 1);
+    if (size <= knownFree_ && folder == spaceFolder_) {
+        knownFree_ -= size;
+        return true;
+    }
+    spaceFolder_ = folder;
+    if (!platform::FreeSpace(spaceFolder_.c_str(), knownFree_)) {
+        knownFree_ = UINT64_MAX; // unknown: the writes themselves will tell
+        return true;
+    }
+    if (size > knownFree_) return false;
+    knownFree_ -= size;
+    return true;
+}
+
 int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::string_view name,
                          const char* destFolder, bool targetAbsent) {
     const std::string_view baseName = EntryBaseName(name);
     if (baseName.empty() || IsFolderReference(baseName)) return UNZ_OK;
 
+    // A name Windows would turn into a device, a stream or another file is refused, on both builds.
+    if (!IsWritableBaseName(baseName)) {
+        Diagnose("name not allowed for a file: %.*s", int(baseName.size()), baseName.data());
+        return UNZ_ERRNO;
+    }
     // What cannot be decoded is refused before anything is written.
     const unsigned method = unsigned(info.compression_method);
     if ((info.flag & kFlagEncrypted) || method == kMethodAes) {
@@ -67,6 +93,11 @@ int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::s
     std::uint64_t start = 0;
     if (const int located = archive.LocateCurrentData(info, start); located != UNZ_OK)
         return located;
+
+    if (!HasRoomFor(destFolder, info.uncompressed_size)) {
+        Diagnose("no room for %.*s", int(baseName.size()), baseName.data());
+        return UNZ_ERRNO;
+    }
 
     std::string target = destFolder ? destFolder : "";
     target += baseName;
@@ -99,22 +130,25 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
     std::uint64_t outLeft = info.uncompressed_size;
     std::uint32_t crc = 0;
     int result = UNZ_OK;
+    bool fedLast = false;
     decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
     for (;;) {
         if (status == decode::DecodeStatus::NeedInput) {
-            if (rawLeft == 0) { // the data end before the method's stream does
+            if (fedLast) { // the data end before the method's stream does
                 result = Z_DATA_ERROR;
                 break;
             }
+            // An entry without data (an empty stored file) is fed once, empty and last.
             const std::size_t want = std::size_t(std::min<std::uint64_t>(in_.size(), rawLeft));
-            if (archive.ReadRaw(position, in_.data(), want) != want) {
+            if (want != 0 && archive.ReadRaw(position, in_.data(), want) != want) {
                 result = UNZ_ERRNO;
                 Diagnose("error %d with zipfile in unzReadCurrentFile", result);
                 break;
             }
             position += want;
             rawLeft -= want;
-            decoder.Feed(in_.data(), want, rawLeft == 0);
+            fedLast = rawLeft == 0;
+            decoder.Feed(in_.data(), want, fedLast);
         }
         std::size_t produced = 0;
         status = decoder.Produce(out_.data(), out_.size(), produced);

@@ -12,6 +12,53 @@ namespace narvo {
 
 namespace {
 
+// Read-only stdio functions with 64-bit offsets on both builds. minizip's own pass offsets through
+// zlib's z_off64_t, which mingw's zlib makes 32 bits wide: archives past 4 GiB would not open.
+std::int64_t Tell64(std::FILE* file) {
+#ifdef _WIN32
+    return _ftelli64(file);
+#else
+    return ftello(file);
+#endif
+}
+int Seek64(std::FILE* file, std::int64_t offset, int origin) {
+#ifdef _WIN32
+    return _fseeki64(file, offset, origin);
+#else
+    return fseeko(file, off_t(offset), origin);
+#endif
+}
+
+zlib_filefunc64_def StdioFunctions() {
+    zlib_filefunc64_def functions{};
+    functions.zopen64_file = [](voidpf, const void* path, int mode) -> voidpf {
+        if (!path || (mode & ZLIB_FILEFUNC_MODE_READWRITEFILTER) != ZLIB_FILEFUNC_MODE_READ)
+            return nullptr;
+        return std::fopen(static_cast<const char*>(path), "rb");
+    };
+    functions.zread_file = [](voidpf, voidpf file, void* buffer, uLong size) -> uLong {
+        return uLong(std::fread(buffer, 1, size, static_cast<std::FILE*>(file)));
+    };
+    functions.zwrite_file = [](voidpf, voidpf, const void*, uLong) -> uLong { return 0; };
+    functions.ztell64_file = [](voidpf, voidpf file) -> ZPOS64_T {
+        const std::int64_t at = Tell64(static_cast<std::FILE*>(file));
+        return at < 0 ? ZPOS64_T(-1) : ZPOS64_T(at);
+    };
+    functions.zseek64_file = [](voidpf, voidpf file, ZPOS64_T offset, int origin) -> long {
+        const int whence = origin == ZLIB_FILEFUNC_SEEK_SET   ? SEEK_SET
+                           : origin == ZLIB_FILEFUNC_SEEK_CUR ? SEEK_CUR
+                                                              : SEEK_END;
+        return Seek64(static_cast<std::FILE*>(file), std::int64_t(offset), whence) == 0 ? 0 : -1;
+    };
+    functions.zclose_file = [](voidpf, voidpf file) -> int {
+        return std::fclose(static_cast<std::FILE*>(file));
+    };
+    functions.zerror_file = [](voidpf, voidpf file) -> int {
+        return std::ferror(static_cast<std::FILE*>(file));
+    };
+    return functions;
+}
+
 // A read buffer between minizip and its own stdio file functions. The library reads every header
 // field with a one-byte read and seeks before each record, which through stdio costs a locked
 // call per byte and a system call per seek; here those reads become copies out of one of two
@@ -44,11 +91,7 @@ private:
     };
 
     static const zlib_filefunc64_def& Inner() {
-        static const zlib_filefunc64_def inner = [] {
-            zlib_filefunc64_def functions;
-            fill_fopen64_filefunc(&functions);
-            return functions;
-        }();
+        static const zlib_filefunc64_def inner = StdioFunctions();
         return inner;
     }
 
@@ -306,11 +349,70 @@ bool ZipReader::OpenRaw() {
             dirSize = ReadLe64(record + 40);
             dirOffset = ReadLe64(record + 48);
         }
-        if (dirOffset <= recordPos && dirSize <= recordPos - dirOffset)
+        if (dirOffset <= recordPos && dirSize <= recordPos - dirOffset) {
             bytesBefore_ = recordPos - dirOffset - dirSize;
+            dirOffset_ = dirOffset;
+            dirSize_ = dirSize;
+            dirKnown_ = true;
+        }
         break;
     }
     return true;
+}
+
+int ZipReader::CheckEntryCount(std::uint64_t entryCount) {
+    constexpr std::uint64_t kSmallestRecord = 46;
+    if (!OpenRaw() || !dirKnown_) return UNZ_OK; // the library has judged the end records
+    return entryCount > dirSize_ / kSmallestRecord ? UNZ_BADZIPFILE : UNZ_OK;
+}
+
+int ZipReader::CheckEntriesApart(std::uint64_t entryCount) {
+    if (const int rc = CheckEntryCount(entryCount); rc != UNZ_OK || !dirKnown_) return rc;
+    std::vector<unsigned char> dir(static_cast<std::size_t>(dirSize_));
+    if (ReadRaw(dirOffset_ + bytesBefore_, dir.data(), dir.size()) != dir.size())
+        return UNZ_BADZIPFILE;
+    // Each entry's data span at least its local header, its name and its compressed bytes.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> spans;
+    spans.reserve(std::size_t(entryCount));
+    for (std::size_t at = 0; spans.size() < entryCount;) {
+        if (at + 46 > dir.size() || ReadLe32(&dir[at]) != kCentralHeader) return UNZ_BADZIPFILE;
+        const unsigned char* record = &dir[at];
+        std::uint64_t compressed = ReadLe32(record + 20), local = ReadLe32(record + 42);
+        const std::size_t nameLength = ReadLe16(record + 28), extraLength = ReadLe16(record + 30);
+        const std::size_t next = at + 46 + nameLength + extraLength + ReadLe16(record + 32);
+        if (next > dir.size()) return UNZ_BADZIPFILE;
+        if (compressed == 0xFFFFFFFF || local == 0xFFFFFFFF) {
+            const unsigned char* extra = record + 46 + nameLength;
+            for (std::size_t e = 0; e + 4 <= extraLength;) {
+                const std::size_t tag = ReadLe16(extra + e), length = ReadLe16(extra + e + 2);
+                if (e + 4 + length > extraLength) break;
+                if (tag == 1) {
+                    std::size_t field = e + 4;
+                    const auto take = [&](std::uint64_t& value) {
+                        if (value != 0xFFFFFFFF) return;
+                        if (field + 8 <= e + 4 + length) value = ReadLe64(extra + field);
+                        field += 8;
+                    };
+                    std::uint64_t uncompressed = ReadLe32(record + 24);
+                    take(uncompressed);
+                    take(compressed);
+                    take(local);
+                    break;
+                }
+                e += 4 + length;
+            }
+        }
+        const std::uint64_t start = local + bytesBefore_;
+        if (start > fileSize_ || compressed > fileSize_ - start ||
+            30 + nameLength > fileSize_ - start - compressed)
+            return UNZ_BADZIPFILE;
+        spans.emplace_back(start, start + 30 + nameLength + compressed);
+        at = next;
+    }
+    std::sort(spans.begin(), spans.end());
+    for (std::size_t i = 1; i < spans.size(); ++i)
+        if (spans[i - 1].second > spans[i].first) return UNZ_BADZIPFILE;
+    return UNZ_OK;
 }
 
 int ZipReader::LocateCurrentData(const unz_file_info64& info, std::uint64_t& start) {

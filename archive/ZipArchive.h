@@ -26,6 +26,14 @@ public:
     // Where the current entry's raw data start (after its local header) in the archive file.
     // UNZ_BADZIPFILE when its records are damaged or its data would run past the archive's end.
     int LocateCurrentData(const unz_file_info64& info, std::uint64_t& start);
+    // UNZ_BADZIPFILE when the directory declares more entries than its size can hold.
+    int CheckEntryCount(std::uint64_t entryCount);
+    // Whether a row's stored compressed size fits in the archive at all.
+    bool FitsInArchive(std::uint64_t compressedSize) const { return compressedSize <= fileSize_; }
+    // Walks the directory's records once: UNZ_BADZIPFILE when two entries' data overlap (several
+    // records pointing into the same bytes, as in a zip bomb) or an entry's data would run past
+    // the archive's end.
+    int CheckEntriesApart(std::uint64_t entryCount);
     // Reads raw bytes of the archive at pos; the count read (short at the end or on an error).
     std::size_t ReadRaw(std::uint64_t pos, void* buffer, std::size_t size);
 
@@ -41,10 +49,12 @@ private:
     voidpf raw_ = nullptr;
     std::uint64_t fileSize_ = 0;
     std::uint64_t bytesBefore_ = 0; // of a self-extractor's stub in front of the archive
+    std::uint64_t dirOffset_ = 0, dirSize_ = 0;
+    bool dirKnown_ = false;
     bool rawTried_ = false;
 };
 
-// The file functions ZipReader opens archives with: minizip's own stdio functions behind a read
+// The file functions ZipReader opens archives with: stdio with 64-bit offsets behind a read
 // buffer (read-only; writing is refused).
 zlib_filefunc64_def BufferedFileFunctions();
 

@@ -46,6 +46,10 @@ bool SetAttributes(const char* path, FileAttributes attributes);
 // were.
 void SetFileTimesFromDos(const char* path, std::uint32_t dosDateTime);
 
+// The bytes the caller may still write on the file system holding folder ("" is the current
+// folder); false when it cannot be told.
+bool FreeSpace(const char* folder, std::uint64_t& bytes);
+
 // Removes a file; false when it could not be removed.
 bool RemoveFile(const char* path);
 

@@ -5,6 +5,7 @@
 #include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 namespace narvo::platform {
@@ -31,9 +32,17 @@ bool CreateFolder(const char* path, FolderAccess access) {
     return path && *path && mkdir(path, access == FolderAccess::Private ? 0700 : 0777) == 0;
 }
 
+bool FreeSpace(const char* folder, std::uint64_t& bytes) {
+    struct statvfs fs;
+    if (!folder || statvfs(*folder ? folder : ".", &fs) != 0) return false;
+    bytes = std::uint64_t(fs.f_bavail) * fs.f_frsize;
+    return true;
+}
+
 bool SetAttributes(const char* path, FileAttributes attributes) {
     struct stat st;
-    if (!path || stat(path, &st) != 0) return false;
+    // A symbolic link is never followed: what it points to is not ours to change.
+    if (!path || lstat(path, &st) != 0 || S_ISLNK(st.st_mode)) return false;
     mode_t mode = st.st_mode & 07777;
     if (attributes == FileAttributes::ReadOnly) {
         mode &= ~mode_t(S_IWUSR | S_IWGRP | S_IWOTH);
@@ -132,7 +141,14 @@ bool OutputFile::Open(const char* path) {
     // truncated and keeps its mode until the caller changes it.
     int fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
     createdReadOnly_ = fd >= 0;
-    if (fd < 0 && errno == EEXIST) fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC);
+    if (fd < 0 && errno == EEXIST) {
+        // A symbolic link standing there is replaced by the file, never written through.
+        fd = open(path, O_WRONLY | O_TRUNC | O_CLOEXEC | O_NOFOLLOW);
+        if (fd < 0 && errno == ELOOP && unlink(path) == 0) {
+            fd = open(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0444);
+            createdReadOnly_ = fd >= 0;
+        }
+    }
     handle_ = fd;
     return fd >= 0;
 }

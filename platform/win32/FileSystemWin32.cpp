@@ -32,6 +32,14 @@ bool CreateFolder(const char* path, FolderAccess) {
     return path && CreateDirectoryA(path, nullptr);
 }
 
+bool FreeSpace(const char* folder, std::uint64_t& bytes) {
+    ULARGE_INTEGER available;
+    if (!folder || !GetDiskFreeSpaceExA(*folder ? folder : nullptr, &available, nullptr, nullptr))
+        return false;
+    bytes = available.QuadPart;
+    return true;
+}
+
 bool SetAttributes(const char* path, FileAttributes attributes) {
     return path && SetFileAttributesA(path, attributes == FileAttributes::ReadOnly
                                                 ? FILE_ATTRIBUTE_READONLY

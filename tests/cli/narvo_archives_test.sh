@@ -44,6 +44,10 @@ extracts py-bzip2.zip "Python bzip2"
 extracts py-lzma.zip "Python LZMA"
 zip -q -9 info-zip.zip doc.txt
 extracts info-zip.zip "Info-ZIP deflate"
+: >empty.txt
+zip -q with-empty.zip empty.txt doc.txt # Info-ZIP stores an empty file: no data at all
+extracts with-empty.zip "an empty stored entry"
+[ -f o/empty.txt ] && [ ! -s o/empty.txt ] || fail "an empty stored entry: $(ls -l o)"
 bsdtar --format zip -cf bsdtar.zip doc.txt
 extracts bsdtar.zip "bsdtar (data descriptor)"
 
@@ -157,6 +161,27 @@ else
     [ -f "o/$f" ] || fail "names: no o/$f in $(ls o)"
   done
 fi
+
+# --- base names Windows would turn into a device, a stream or another file: refused everywhere ----
+python3 - <<'PY'
+import zipfile
+names = ['COM1.log', 'nul.txt', 'aux.tar.gz', 'CON .txt', 'lpt0', 'conin$.txt', 'CONOUT$',
+         'COM\u00b9.txt', 'evil.exe.', 'evil.exe ', 'a:b.txt', 'q?.txt', 'x<y', 'bell\x07']
+for i, name in enumerate(names):
+    with zipfile.ZipFile('special-%d.zip' % i, 'w') as z:
+        z.writestr('docs/' + name, 'x')
+PY
+for zip in special-*.zip; do
+  refuses "$zip" "special base name in $zip" -1 "name not allowed for a file"
+done
+python3 -c "
+import zipfile
+with zipfile.ZipFile('plain-names.zip', 'w') as z:
+    for name in ('CONSOLE.txt', 'COM10.txt', 'nula.txt', 'LPT.txt', 'a..b.txt'):
+        z.writestr(name, 'x')"
+rm -rf o && mkdir o && run extract-all plain-names.zip o
+expect 0 "names that merely look like devices"
+[ "$(ls o | wc -l)" -eq 5 ] || fail "names that merely look like devices: $(ls o)"
 
 # --- names that would forge rows or drive the terminal are escaped in the list -----------------
 python3 -c "
