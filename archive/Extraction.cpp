@@ -3,6 +3,7 @@
 #include "archive/Diagnostics.h"
 #include "archive/EntryNames.h"
 #include "archive/EntryWriter.h"
+#include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
 
 #include <zlib.h>
@@ -127,7 +128,7 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
     if (!decoder.Init({info.uncompressed_size, unsigned(info.flag)})) return Z_MEM_ERROR;
     std::uint64_t position = start, rawLeft = info.compressed_size;
     std::uint64_t outLeft = info.uncompressed_size;
-    uLong crc = crc32(0, nullptr, 0);
+    std::uint32_t crc = 0;
     int result = UNZ_OK;
     bool fedLast = false;
     decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
@@ -154,7 +155,7 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
         const bool overrun = produced > outLeft;
         if (overrun) produced = std::size_t(outLeft);
         if (produced != 0) {
-            crc = crc32_z(crc, out_.data(), produced);
+            crc = Crc32Update(crc, out_.data(), produced);
             if (!file.Write(out_.data(), produced)) {
                 Diagnose("error in writing extracted file");
                 result = UNZ_ERRNO;

@@ -2,13 +2,17 @@
 """Times narvo against its peer tools, side by side in one run, and writes the medians.
 
     bench/run.py --narvo PATH --corpus DIR --dest DIR [--rounds N] [--only NAME,...]
-                 [--results FILE] [--doc FILE]
+                 [--wine-narvo COMMAND] [--results FILE] [--doc FILE]
 
 Each scenario runs its commands in interleaved rounds (every command once per round, the order
 rotating), so that load from elsewhere on a shared machine falls on all of them alike. The first
 run of every command is a warm-up under /usr/bin/time -v, which gives its maximum resident set
 size; the timed runs follow. Inputs are read once beforehand, so every run finds them in the page
 cache. The table goes to standard output and, with --doc, into the marked section of that file.
+
+Beside narvo and its peers, the large tasks time the limit (reading the input once with `cat`)
+and, with --wine-narvo (a command line that runs the Windows build's narvo.exe), the Windows
+build under Wine; neither counts as a peer.
 """
 import argparse
 import datetime
@@ -32,8 +36,14 @@ class Scenario:
         self.rerun = rerun        # keep the output folder filled by the warm-up run
 
 
-def scenarios(narvo, corpus, dest):
+# Rows that are not peers: the limit and narvo's other build.
+NOT_PEERS = ("narvo", "narvo.exe", "cat")
+
+
+def scenarios(narvo, corpus, dest, wine_narvo=None):
     c = lambda name: os.path.join(corpus, name)
+    # Windows paths for the same files: Wine's Z: drive is the Unix root.
+    w = lambda path: "Z:" + path.replace("/", "\\")
 
     def extract(zip_name, tag):
         out = lambda tool: os.path.join(dest, f"{tag}-{tool}")
@@ -43,6 +53,15 @@ def scenarios(narvo, corpus, dest):
             ("7z", ["7z", "e", "-y", "-bd", "-o" + out("7z"), c(zip_name)], out("7z")),
             ("bsdtar", ["bsdtar", "-xf", c(zip_name), "-C", out("bsdtar")], out("bsdtar")),
         ]
+
+    def limit(path):
+        return [("cat", ["sh", "-c", 'exec cat "$0" > /dev/null', path], None)]
+
+    def wine_extract(zip_name, tag):
+        if not wine_narvo:
+            return []
+        out = os.path.join(dest, f"{tag}-narvo.exe")
+        return [("narvo.exe", [*wine_narvo, "extract-all", w(c(zip_name)), w(out)], out)]
 
     big = c("big.bin")
     result = [
@@ -54,11 +73,12 @@ def scenarios(narvo, corpus, dest):
     ]
     for zip_name, tag, title, rounds, target in [
         ("small.zip", "small", "20,000 small files", 11, ("bsdtar", 1.0)),
-        ("big.zip", "big", "one 1 GiB entry", 5, ("bsdtar", 1.05)),
+        ("big.zip", "big", "one 1 GiB entry", 5, ("bsdtar", 0.5)),
         ("mixed.zip", "mixed", "2,000 mixed files", 7, None),
     ]:
+        extra = limit(c(zip_name)) + wine_extract(zip_name, f"{tag}-fresh") if tag == "big" else []
         result.append(Scenario(f"{tag}-fresh", f"Extract {title} into an empty folder ({zip_name})",
-                               [c(zip_name)], rounds, extract(zip_name, f"{tag}-fresh"),
+                               [c(zip_name)], rounds, extract(zip_name, f"{tag}-fresh") + extra,
                                target=target, fresh=True))
         result.append(Scenario(f"{tag}-rerun", f"Extract {title} again over the filled folder",
                                [c(zip_name)], rounds, extract(zip_name, f"{tag}-rerun"),
@@ -73,7 +93,8 @@ def scenarios(narvo, corpus, dest):
             ("narvo", [narvo, "crc32", big], None),
             ("rhash", ["rhash", "--crc32", big], None),
             ("7z", ["7z", "h", "-bd", "-scrcCRC32", big], None),
-        ]),
+        ] + limit(big) + ([("narvo.exe", [*wine_narvo, "crc32", w(big)], None)] if wine_narvo else []),
+                 target=("7z", 0.35)),
     ]
     return result
 
@@ -113,12 +134,18 @@ def max_rss_kib(argv):
 
 def display(argv, out):
     """The command line as the table shows it: corpus names bare, the output folder as OUT."""
+    if argv[:2] == ["sh", "-c"]:  # the limit, run through a shell for its redirection
+        return f"cat {argv[3]} > /dev/null"
     words = []
     for i, word in enumerate(argv):
         if i == 0 and os.path.basename(word).startswith("narvo"):
             word = "narvo"
+        elif i == 0 and os.path.basename(word) == "wine-run":
+            word = "wine"
+        elif i == 1 and os.path.basename(word) == "narvo.exe":
+            word = "narvo.exe"
         if out:
-            word = word.replace(out, "OUT")
+            word = word.replace(out, "OUT").replace("Z:" + out.replace("/", "\\"), "OUT")
         words.append(word)
     return " ".join(words)
 
@@ -145,7 +172,7 @@ def run_scenario(s, rounds_override):
         if out:
             shutil.rmtree(out, ignore_errors=True)
     medians = {label: statistics.median(t) for label, t in times.items()}
-    peers = {k: v for k, v in medians.items() if k != "narvo"}
+    peers = {k: v for k, v in medians.items() if k not in NOT_PEERS}
     best = min(peers, key=peers.get)
     row = {"name": s.name, "title": s.title, "rounds": rounds, "times": times, "median": medians,
            "max_rss_kib": rss, "best_peer": best, "ratio_best": medians["narvo"] / peers[best],
@@ -197,11 +224,13 @@ def seconds(t):
 
 
 def render(results, info):
-    tools = ["narvo", "unzip", "bsdtar", "7z", "sha1sum", "openssl", "rhash"]
+    tools = ["narvo", "unzip", "bsdtar", "7z", "sha1sum", "openssl", "rhash", "cat", "narvo.exe"]
     lines = [
         f"Measured {info['date']} on {info['machine']}; corpus on {info['corpus_fs']}, extraction "
-        f"into {info['dest_fs']}. Median wall-clock time of interleaved rounds (page cache warm); "
-        "ratio = narvo's median / the peer's median, so below 1 means narvo is faster.",
+        f"into {info['dest_fs']}; load average {info['load']} at the start, {info['load_end']} at the end. Median wall-clock "
+        "time of interleaved rounds (page cache warm); ratio = narvo's median / the peer's median, "
+        "so below 1 means narvo is faster. `cat` is the limit (the input read once, "
+        "`cat FILE > /dev/null`); `narvo.exe` is the Windows build under Wine. Neither is a peer.",
         "",
         "| Task | Rounds | " + " | ".join(tools) + " | narvo ÷ best peer | Target |",
         "|---|---|" + "---|" * len(tools) + "---|---|",
@@ -224,7 +253,9 @@ def render(results, info):
     lines += ["", "Peer versions: " + ", ".join(info["versions"].values()) + ".", "",
               "Command lines (paths shortened; `OUT` is the tool's own output folder):", ""]
     for row in results:
-        texts = [t.replace(info["corpus"] + "/", "") for t in row["commands"].values()]
+        wine_corpus = "Z:" + info["corpus"].replace("/", "\\") + "\\"
+        texts = [t.replace(info["corpus"] + "/", "").replace(wine_corpus, "")
+                 for t in row["commands"].values()]
         lines.append(f"- {row['name']}: " + ", ".join(f"`{t}`" for t in texts))
     return "\n".join(lines) + "\n"
 
@@ -246,6 +277,7 @@ def main():
     parser.add_argument("--corpus", required=True)
     parser.add_argument("--dest", required=True)
     parser.add_argument("--rounds", type=int)
+    parser.add_argument("--wine-narvo", help="command line that runs narvo.exe under Wine")
     parser.add_argument("--only", help="comma-separated scenario names")
     parser.add_argument("--results", help="where to write every run's time as JSON")
     parser.add_argument("--doc", help="file whose marked section receives the table")
@@ -253,7 +285,8 @@ def main():
     corpus, dest = os.path.abspath(args.corpus), os.path.abspath(args.dest)
     os.makedirs(dest, exist_ok=True)
 
-    chosen = scenarios(os.path.abspath(args.narvo), corpus, dest)
+    chosen = scenarios(os.path.abspath(args.narvo), corpus, dest,
+                       args.wine_narvo.split() if args.wine_narvo else None)
     if args.only:
         names = args.only.split(",")
         unknown = set(names) - {s.name for s in chosen}
@@ -264,7 +297,9 @@ def main():
     info = {"date": datetime.date.today().isoformat(), "machine": machine(),
             "corpus_fs": filesystem(corpus), "dest_fs": filesystem(dest), "versions": tool_versions(),
             "corpus": corpus, "dest": dest}
+    info["load"] = " ".join(open("/proc/loadavg").read().split()[:3])
     results = [run_scenario(s, args.rounds) for s in chosen]
+    info["load_end"] = " ".join(open("/proc/loadavg").read().split()[:3])
     if args.results:
         with open(args.results, "w") as f:
             json.dump({"info": info, "results": results}, f, indent=1)

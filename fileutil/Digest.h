@@ -1,8 +1,13 @@
 #pragma once
 // File digests: the CRC-32 that ZIP archives store per entry, and SHA-1.
+#include <cstddef>
 #include <cstdint>
 
 namespace narvo {
+
+// Continues a CRC-32 (the one ZIP and zlib use; 0 to start) over size bytes: ISA-L's carry-less
+// multiplication where the build has it, else zlib.
+std::uint32_t Crc32Update(std::uint32_t crc, const void* data, std::size_t size);
 
 // CRC-32 of the file's contents (as zlib computes it); 0 when the file cannot be opened.
 std::uint32_t FileCrc32(const char* path);

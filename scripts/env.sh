@@ -11,6 +11,7 @@ NARVO_WINE=/usr/lib/wine/wine64
 NARVO_WINESERVER=/usr/lib/wine/wineserver
 NARVO_LOCALE_DIR="$NARVO_BUILD/locale"
 NARVO_MINIZIP_SRC="$NARVO_DEPS/zlib-src/contrib/minizip"
+NARVO_ISAL_WIN64="$NARVO_DEPS/isal-win64"
 # Tests that register the control or rely on its registration share the prefix's registry with
 # the other Windows build's tests: with NARVO_REGISTRY_LOCK=1 a wrapper re-runs itself holding one
 # lock per prefix, so the two builds' test runs may overlap without unregistering each other.

@@ -3,8 +3,11 @@
 #include "tests/support/TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <random>
 #include <string>
+#include <vector>
 
 using namespace narvo;
 using narvo::test::TempDir;
@@ -84,4 +87,35 @@ TEST(FileCrc32, UnreadableFileGivesZero) {
     EXPECT_EQ(FileCrc32(dir.File("missing").c_str()), 0u);
     EXPECT_EQ(FileCrc32(dir.path().string().c_str()), 0u);
     EXPECT_EQ(FileCrc32(nullptr), 0u);
+}
+
+// The fast CRC-32 against zlib's: every start alignment, lengths around the vector widths and
+// well past them, a running value carried across a split, and whole files over several pieces.
+TEST(Crc32Update, MatchesZlibOverRandomLengthsAndAlignments) {
+    std::mt19937 rng(1234);
+    std::vector<unsigned char> bytes(600 * 1024);
+    for (auto& byte : bytes)
+        byte = static_cast<unsigned char>(rng());
+    const auto zlibCrc = [](std::uint32_t crc, const unsigned char* p, std::size_t n) {
+        return std::uint32_t(crc32(crc, p, uInt(n)));
+    };
+    for (int round = 0; round < 3000; ++round) {
+        const std::size_t offset = rng() % 64;
+        const std::size_t length = round < 600 ? round : rng() % (round % 10 ? 4096 : 300000);
+        const unsigned char* p = bytes.data() + offset;
+        const std::uint32_t expected = zlibCrc(0, p, length);
+        ASSERT_EQ(Crc32Update(0, p, length), expected) << offset << "+" << length;
+        const std::size_t split = length ? rng() % length : 0;
+        ASSERT_EQ(Crc32Update(Crc32Update(0, p, split), p + split, length - split), expected)
+            << offset << "+" << length << " split at " << split;
+        const std::uint32_t seed = std::uint32_t(rng());
+        ASSERT_EQ(Crc32Update(seed, p, length), zlibCrc(seed, p, length));
+    }
+
+    TempDir dir;
+    const std::string path = dir.File("r.bin");
+    for (const std::size_t size : {std::size_t(65537), std::size_t(262144), bytes.size() - 13}) {
+        test::WriteFile(path, std::string(bytes.begin(), bytes.begin() + std::ptrdiff_t(size)));
+        EXPECT_EQ(FileCrc32(path.c_str()), zlibCrc(0, bytes.data(), size)) << size;
+    }
 }
