@@ -9,19 +9,13 @@ import sys
 import tempfile
 from pathlib import Path
 
+sys.path.insert(0, str(Path(__file__).parent))
 sys.path.insert(0, str(Path(__file__).parents[2] / "packaging"))
 from file_version import file_version  # noqa: E402
+import checks  # noqa: E402
+from checks import check  # noqa: E402
 
 CLSID = "{ED48C2D7-D6A7-4AA9-BBD8-2261C0EB250E}"
-failures = 0
-
-
-def check(condition, message):
-    global failures
-    if not condition:
-        failures += 1
-        print(f"FAILED: {message}", flush=True)
-    return condition
 
 
 def run(*args):
@@ -145,8 +139,8 @@ def main():
     for page in (root / "docs" / "sample-page.html", out / "sample-page.html"):
         versions = set(re.findall(r"#Version=([\d,]+)", page.read_text(encoding="utf-8")))
         check(versions == {fields}, f"{page} names #Version={versions}, not {fields}")
-    print(f"{failures} failures")
-    sys.exit(1 if failures else 0)
+    print(f"{checks.failures} failures")
+    sys.exit(1 if checks.failures else 0)
 
 
 if __name__ == "__main__":

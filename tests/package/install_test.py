@@ -15,6 +15,8 @@ from wineprefix import Prefix, rows  # noqa: E402
 
 sys.path.insert(0, str(Path(__file__).parents[2] / "packaging"))
 from file_version import file_version  # noqa: E402
+import checks  # noqa: E402
+from checks import check  # noqa: E402
 
 CLASSES = "HKEY_LOCAL_MACHINE\\Software\\Classes"
 CLASSES32 = "HKEY_LOCAL_MACHINE\\Software\\Wow6432Node\\Classes"
@@ -36,16 +38,6 @@ INSTALLER_ROOTS = {("software\\classes\\installer" + sub, None, None)
 VOLATILE_FILES = ("windows/temp", "windows/logs", "users/", "narvo-", "probe")
 # The installer's cache folder stays (it always exists on Windows); what it holds is checked.
 KEPT_FOLDERS = {"windows/installer"}
-
-failures = 0
-
-
-def check(condition, message):
-    global failures
-    if not condition:
-        failures += 1
-        print(f"FAILED: {message}", flush=True)
-    return condition
 
 
 def classes(prefix):
@@ -230,7 +222,7 @@ def main():
         check(len(reference["x64"]) > 50, f"regsvr32 wrote only {len(reference['x64'])} rows")
         cab_install(reference_prefix)
     finally:
-        reference_prefix.stop(remove=not failures)
+        reference_prefix.stop(remove=not checks.failures)
 
     package_prefix = Prefix(work / "prefix-msiexec", locale)
     try:
@@ -238,9 +230,9 @@ def main():
             msi_lifecycle(package_prefix, arch, reference[arch])
     finally:
         # A failed run keeps its prefixes to be looked at.
-        package_prefix.stop(remove=not failures)
-    print(f"{failures} failures")
-    sys.exit(1 if failures else 0)
+        package_prefix.stop(remove=not checks.failures)
+    print(f"{checks.failures} failures")
+    sys.exit(1 if checks.failures else 0)
 
 
 if __name__ == "__main__":
