@@ -10,6 +10,13 @@ namespace narvo::platform {
 // certificate's host name and validity dates are then not checked; its chain still is).
 bool LegacyCertificateChecks();
 
+// How long a transfer may move less than one byte per second before it ends (the server accepts
+// but does not answer, its headers or body arrive a byte at a time, it stops reading an upload);
+// connecting gets as long. The default, or the administrator's TransferStallSeconds where that
+// is shorter: the policy can tighten the limit, never lift it.
+constexpr int kDefaultTransferStallSeconds = 60;
+int TransferStallSeconds();
+
 // The administrator's list of sites allowed to drive the control, values 1, 2, ... in order up to
 // the first one missing. False when there is no list at all (the zone defaults then apply); an
 // existing empty list allows nothing.

@@ -105,10 +105,12 @@ public:
         // A secure request never continues in the clear.
         curl_easy_setopt(easy_, CURLOPT_REDIR_PROTOCOLS_STR, secure ? "https" : "http,https");
         curl_easy_setopt(easy_, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-        // Like the platform defaults elsewhere: give up on a dead peer, never on a slow one.
-        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, 60L);
+        // A server that stalls (accepts and never answers, drips its headers or body, stops
+        // reading an upload) ends the transfer: below 1 byte/s for the stall limit, as on Windows.
+        const long stall = TransferStallSeconds();
+        curl_easy_setopt(easy_, CURLOPT_CONNECTTIMEOUT, stall);
         curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, 60L);
+        curl_easy_setopt(easy_, CURLOPT_LOW_SPEED_TIME, stall);
         curl_easy_setopt(easy_, CURLOPT_BUFFERSIZE, kReceiveBlock);
         curl_easy_setopt(easy_, CURLOPT_HEADERFUNCTION, &CurlSession::OnHeader);
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);

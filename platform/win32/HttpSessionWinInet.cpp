@@ -5,10 +5,13 @@
 #include <windows.h>
 #include <wininet.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 
 namespace narvo::platform {
 
@@ -16,8 +19,9 @@ namespace {
 
 // INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE, for the connection whatever the verb.
 constexpr DWORD kConnectFlags = 0x84000000;
-// A secure request follows its redirects itself (FollowSecureRedirects).
-constexpr DWORD kSecureFlags = INTERNET_FLAG_SECURE | INTERNET_FLAG_NO_AUTO_REDIRECT;
+// Every request follows its redirects itself (FollowRedirects): WinINet, Wine's at least, follows
+// loops and endless chains without limit, and from https to plain http without a word.
+constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT;
 // The administrator's legacy checks: the chain only.
 constexpr DWORD kLegacyFlags =
     INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
@@ -34,12 +38,21 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-// Where a redirect of a secure request leads: an https URL, a scheme-relative one, or a path on
-// the same server. False for any other scheme (plain http above all) or a malformed address.
-bool ResolveSecureLocation(std::string_view location, std::string& server, INTERNET_PORT& port,
-                           std::string& object) {
+// Where a redirect leads: an http or https URL (https only, once the request is secure), a
+// scheme-relative one, or a path on the same server. An https URL makes the request secure; port
+// is 0 when the connection stays. False for any other scheme, a malformed address, or one holding
+// a control character (WinINet would put it on the wire as it is).
+bool ResolveLocation(std::string_view location, bool& secure, std::string& server,
+                     INTERNET_PORT& port, std::string& object) {
+    for (const char c : location)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) return false;
+    bool toSecure = secure;
     if (StartsWithNoCase(location, "https://")) {
+        toSecure = true;
         location.remove_prefix(6);
+    } else if (StartsWithNoCase(location, "http://")) {
+        if (secure) return false; // never back to the clear
+        location.remove_prefix(5);
     } else if (location.substr(0, 2) != "//") {
         const auto colon = location.find(':');
         const auto slash = location.find_first_of("/?#");
@@ -54,6 +67,7 @@ bool ResolveSecureLocation(std::string_view location, std::string& server, INTER
         } else {
             object = location;
         }
+        if (const auto hash = object.find('#'); hash != std::string::npos) object.resize(hash);
         return true;
     }
     location.remove_prefix(2);
@@ -61,7 +75,7 @@ bool ResolveSecureLocation(std::string_view location, std::string& server, INTER
     const std::string_view authority = location.substr(0, end);
     object = end == std::string_view::npos ? "/" : std::string(location.substr(end));
     if (authority.empty() || authority.find('@') != std::string_view::npos) return false;
-    port = INTERNET_DEFAULT_HTTPS_PORT;
+    port = toSecure ? INTERNET_DEFAULT_HTTPS_PORT : INTERNET_DEFAULT_HTTP_PORT;
     const auto close = authority.find(']');
     const auto colon = authority.rfind(':');
     if (colon != std::string_view::npos && (close == std::string_view::npos || colon > close)) {
@@ -77,15 +91,68 @@ bool ResolveSecureLocation(std::string_view location, std::string& server, INTER
     if (server.size() > 2 && server.front() == '[' && server.back() == ']')
         server = server.substr(1, server.size() - 2);
     if (const auto hash = object.find('#'); hash != std::string::npos) object.resize(hash);
+    secure = toSecure;
     return !server.empty();
 }
+
+// The stall rule for the body in either direction: a stretch of the limit's length in which
+// fewer bytes moved than it has seconds (below 1 byte/s) ends the transfer. Checked whenever a
+// piece has moved; WinINet's own receive and send timeouts (the same limit) bound each call.
+class StallMeter {
+public:
+    void Start(DWORD limitMs) {
+        limitMs_ = limitMs;
+        start_ = GetTickCount();
+        moved_ = 0;
+    }
+    // False once a whole stretch went by below the rate.
+    bool Moved(std::uint64_t bytes) {
+        moved_ += bytes;
+        const DWORD now = GetTickCount();
+        if (now - start_ < limitMs_) return true;
+        if (moved_ * 1000 < limitMs_) return false;
+        start_ = now;
+        moved_ = 0;
+        return true;
+    }
+
+private:
+    DWORD limitMs_ = 0;
+    DWORD start_ = 0;
+    std::uint64_t moved_ = 0;
+};
+
+// A call that waits for the response headers (HttpSendRequest, HttpEndRequest), run on a thread
+// of its own. Wine's WinINet keeps reading headers that arrive a byte at a time for as long as
+// they come: its receive timeout counts per read, and closing the request handle from another
+// thread only marks it closed (the call holds its own reference). So the transfer waits for the
+// answer no longer than the stall limit and leaves the call behind; it ends by itself when the
+// server stops or its connection times out, and touches nothing but this.
+struct AnswerCall {
+    HINTERNET request = nullptr;
+    bool endRequest = false;
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    HANDLE done = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    ~AnswerCall() {
+        if (done) CloseHandle(done);
+    }
+    void Run() {
+        ok = endRequest ? HttpEndRequestA(request, nullptr, 0, 0)
+                        : HttpSendRequestA(request, nullptr, DWORD(-1), nullptr, 0);
+        error = GetLastError();
+        SetEvent(done);
+    }
+};
 
 class WinInetSession final : public HttpSession {
 public:
     ~WinInetSession() override { Close(); }
 
     bool Open(const char* userAgent) override {
+        stallMs_ = DWORD(TransferStallSeconds()) * 1000;
         root_ = InternetOpenA(userAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
+        if (root_) InternetSetOptionA(root_, INTERNET_OPTION_CONNECT_TIMEOUT, &stallMs_, sizeof stallMs_);
         return root_ != nullptr;
     }
 
@@ -98,43 +165,37 @@ public:
 
     bool OpenRequest(const char* verb, const char* object, bool secure) override {
         secure_ = secure;
+        post_ = verb && verb[0] == 'P';
         object_ = object ? object : "";
         return OpenRequestHandle(verb, object);
     }
 
     bool AddHeaders(const char* headers) override {
         if (!headers) return false;
-        if (secure_) {
-            // Kept for the requests a redirect leads to.
-            headers_ += headers;
-            if (!headers_.empty() && headers_.back() != '\n') headers_ += "\r\n";
-        }
+        // Kept for the requests a redirect leads to.
+        headers_ += headers;
+        if (!headers_.empty() && headers_.back() != '\n') headers_ += "\r\n";
         return HttpAddRequestHeadersA(request_, headers, DWORD(-1),
                                       HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    bool Send() override {
-        return HttpSendRequestA(request_, nullptr, DWORD(-1), nullptr, 0) &&
-               FollowSecureRedirects();
-    }
+    bool Send() override { return WaitForAnswer(false) && FollowRedirects() && StartBody(); }
 
     bool SendWithLength(std::uint32_t bodyLength) override {
         INTERNET_BUFFERSA buffers{};
         buffers.dwStructSize = sizeof buffers;
         buffers.dwBufferTotal = bodyLength;
-        return HttpSendRequestExA(request_, &buffers, nullptr, 0, 0);
+        return HttpSendRequestExA(request_, &buffers, nullptr, 0, 0) && StartBody();
     }
 
     bool Write(const void* data, std::uint32_t size, std::uint32_t& accepted) override {
         DWORD written = 0;
         const bool ok = InternetWriteFile(request_, data, size, &written);
         accepted = ok ? written : 0;
-        return ok;
+        return ok && Moved(accepted);
     }
 
-    bool EndRequest() override {
-        return HttpEndRequestA(request_, nullptr, 0, 0) && FollowSecureRedirects();
-    }
+    bool EndRequest() override { return WaitForAnswer(true) && FollowRedirects() && StartBody(); }
 
     bool QueryStatus(std::uint32_t& status) override {
         DWORD value = 0, length = sizeof value;
@@ -163,18 +224,23 @@ public:
     }
 
     bool Read(void* buffer, std::uint32_t size, std::uint32_t& read) override {
-        DWORD got = 0;
         read = 0;
-        if (!InternetReadFile(request_, buffer, size, &got)) return false;
+        // A read for more than has arrived waits until all of it has (a drip at a time, each
+        // within the receive timeout): ask first what is there, which waits for one piece only.
+        DWORD available = 0;
+        if (!InternetQueryDataAvailable(request_, &available, 0, 0)) return false;
+        DWORD got = 0;
+        const DWORD want = std::min<DWORD>(size, std::max<DWORD>(available, 1));
+        if (!InternetReadFile(request_, buffer, want, &got)) return false;
         read = got;
         received_ += got;
         // WinINet ends the body quietly when the server closes the connection early; a body
         // shorter than its Content-Length is a failed read, not a complete file.
         if (got == 0) {
             std::uint64_t announced = 0;
-            if (QueryContentLength(announced) && received_ < announced) return false;
+            return !(QueryContentLength(announced) && received_ < announced);
         }
-        return true;
+        return Moved(got);
     }
 
     void Close() override {
@@ -187,24 +253,66 @@ public:
 private:
     bool OpenRequestHandle(const char* verb, const char* object) {
         const bool get = verb[0] == 'G';
-        DWORD flags = INTERNET_FLAG_NO_CACHE_WRITE | (get ? INTERNET_FLAG_RELOAD : 0);
-        if (secure_) flags |= kSecureFlags | (LegacyCertificateChecks() ? kLegacyFlags : 0);
+        DWORD flags = kRequestFlags | (get ? INTERNET_FLAG_RELOAD : 0);
+        if (secure_)
+            flags |= INTERNET_FLAG_SECURE | (LegacyCertificateChecks() ? kLegacyFlags : 0);
         request_ = HttpOpenRequestA(connection_, verb, object, nullptr, nullptr, nullptr, flags, 0);
-        return request_ != nullptr;
+        if (!request_) return false;
+        // Wine honours these per request only (set on the root handle they are ignored).
+        for (const DWORD option : {INTERNET_OPTION_CONNECT_TIMEOUT, INTERNET_OPTION_SEND_TIMEOUT,
+                                   INTERNET_OPTION_RECEIVE_TIMEOUT})
+            InternetSetOptionA(request_, option, &stallMs_, sizeof stallMs_);
+        return true;
     }
 
-    // WinINet (Wine's at least) follows a redirect from https to plain http without a word, the
-    // caller's headers and all; a secure request follows its redirects here instead, to https
-    // only. The next request is a GET, as WinINet makes of a redirected POST. False when a
-    // redirect leads anywhere but https, or there are too many.
-    bool FollowSecureRedirects() {
-        if (!secure_) return true;
+    // Sends the request (or ends it) and waits for the response headers at most the stall limit.
+    // Past it every handle is closed, so the session can do nothing more.
+    bool WaitForAnswer(bool endRequest) {
+        if (!request_) return false;
+        auto call = std::make_shared<AnswerCall>();
+        call->request = request_;
+        call->endRequest = endRequest;
+        if (!call->done) return false;
+        std::thread worker([call] { call->Run(); });
+        if (WaitForSingleObject(call->done, stallMs_) == WAIT_OBJECT_0) {
+            worker.join();
+            SetLastError(call->error);
+            return call->ok;
+        }
+        // The call left behind runs code of this module: the module stays loaded from now on.
+        HMODULE self = nullptr;
+        GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_PIN,
+                           reinterpret_cast<LPCWSTR>(&CreateHttpSession), &self);
+        worker.detach();
+        Close();
+        SetLastError(ERROR_INTERNET_TIMEOUT);
+        return false;
+    }
+
+    bool StartBody() {
+        meter_.Start(stallMs_);
+        return true;
+    }
+
+    bool Moved(std::uint64_t bytes) {
+        if (meter_.Moved(bytes)) return true;
+        SetLastError(ERROR_INTERNET_TIMEOUT);
+        return false;
+    }
+
+    // Follows at most kMaxRedirects redirects, to http or https (https only once secure; a plain
+    // request sent on to https becomes a secure one, certificate checks and all). The next request
+    // is a GET, as WinINet makes of a POST redirected with 301, 302 or 303. A POST answered 307 or
+    // 308 would have to send its body again, which has gone: that answer is the final one. False
+    // when a redirect leads anywhere else, or there are too many.
+    bool FollowRedirects() {
         for (int hop = 0;; ++hop) {
             DWORD status = 0, size = sizeof status;
             if (!HttpQueryInfoA(request_, HTTP_QUERY_FLAG_NUMBER | HTTP_QUERY_STATUS_CODE, &status,
                                 &size, nullptr) ||
                 !IsRedirect(status))
                 return true;
+            if (post_ && (status == 307 || status == 308)) return true;
             char location[4096];
             size = sizeof location - 1;
             if (!HttpQueryInfoA(request_, HTTP_QUERY_LOCATION, location, &size, nullptr))
@@ -212,8 +320,9 @@ private:
             location[size] = '\0';
             std::string server = server_;
             INTERNET_PORT port = 0;
-            if (hop == kMaxRedirects || !ResolveSecureLocation(location, server, port, object_)) {
-                SetLastError(ERROR_INTERNET_SEC_CERT_ERRORS);
+            if (hop == kMaxRedirects ||
+                !ResolveLocation(std::string_view(location, size), secure_, server, port, object_)) {
+                SetLastError(ERROR_HTTP_REDIRECT_FAILED);
                 return false;
             }
             InternetCloseHandle(request_);
@@ -225,22 +334,26 @@ private:
                 server_ = server;
                 if (!connection_) return false;
             }
+            post_ = false;
             if (!OpenRequestHandle("GET", object_.c_str())) return false;
             if (!headers_.empty())
                 HttpAddRequestHeadersA(request_, headers_.c_str(), DWORD(-1),
                                        HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
-            if (!HttpSendRequestA(request_, nullptr, DWORD(-1), nullptr, 0)) return false;
+            if (!WaitForAnswer(false)) return false;
         }
     }
 
     HINTERNET root_ = nullptr;
     HINTERNET connection_ = nullptr;
     HINTERNET request_ = nullptr;
+    DWORD stallMs_ = DWORD(kDefaultTransferStallSeconds) * 1000;
+    StallMeter meter_;
     bool announcedQueried_ = false;
     bool hasAnnounced_ = false;
     std::uint64_t announced_ = 0;
     std::uint64_t received_ = 0;
     bool secure_ = false;
+    bool post_ = false;
     std::string server_, object_, headers_;
 };
 

@@ -44,6 +44,18 @@ bool LegacyCertificateChecks() {
     return type == REG_DWORD && size == sizeof value && value == 1;
 }
 
+int TransferStallSeconds() {
+    const Key key(kPolicyKey);
+    DWORD value = 0, type = 0, size = sizeof value;
+    if (key.get() &&
+        RegQueryValueExA(key.get(), "TransferStallSeconds", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&value), &size) == ERROR_SUCCESS &&
+        type == REG_DWORD && size == sizeof value && value >= 1 &&
+        value < DWORD(kDefaultTransferStallSeconds))
+        return int(value);
+    return kDefaultTransferStallSeconds;
+}
+
 bool AllowedSites(std::vector<std::string>& sites) {
     sites.clear();
     const Key key(std::string(kPolicyKey) + "\\AllowedSites");
