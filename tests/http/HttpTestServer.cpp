@@ -39,6 +39,7 @@ void StartSockets() {
     (void)started;
 }
 constexpr int kShutdownSend = SD_SEND;
+constexpr int kNoSignal = 0;
 #else
 using Socket = int;
 constexpr Socket kNoSocket = -1;
@@ -47,6 +48,8 @@ void CloseSocket(Socket s) {
 }
 void StartSockets() {}
 constexpr int kShutdownSend = SHUT_WR;
+// A client that gave up must not end the test program with SIGPIPE.
+constexpr int kNoSignal = MSG_NOSIGNAL;
 #endif
 
 // Every wait on a client is bounded, so a test that goes wrong fails instead of hanging.
@@ -86,7 +89,7 @@ bool SendAll(Socket s, const std::string& bytes) {
     std::size_t offset = 0;
     while (offset < bytes.size()) {
         const int chunk = int(std::min<std::size_t>(bytes.size() - offset, 1 << 20));
-        const int n = send(s, bytes.data() + offset, chunk, 0);
+        const int n = send(s, bytes.data() + offset, chunk, kNoSignal);
         if (n <= 0) return false;
         offset += std::size_t(n);
     }
@@ -237,6 +240,10 @@ void HttpTestServer::Answer(std::intptr_t handle) {
         requests_.push_back(request);
     }
     SendAll(client, reply.bytes);
+    if (Stall(std::intptr_t(client), reply)) {
+        CloseSocket(client);
+        return;
+    }
     if (reply.readBody) {
         // Let the client see the end of the reply before the socket goes: close gently.
         shutdown(client, kShutdownSend);
@@ -245,6 +252,35 @@ void HttpTestServer::Answer(std::intptr_t handle) {
         }
     }
     CloseSocket(client);
+}
+
+bool HttpTestServer::Stall(std::intptr_t handle, const HttpReply& reply) {
+    const Socket client = Socket(handle);
+    for (const char byte : reply.drip) {
+        for (int waited = 0; waited < reply.dripMs; waited += 50) {
+            if (stop_) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (send(client, &byte, 1, kNoSignal) != 1) return true;
+    }
+    if (!reply.hold) return false;
+    // Bounded like every other wait. An upload left unread stays so; otherwise a client that
+    // closes (readable with nothing to read) ends the wait at once.
+    for (int waited = 0; waited < kClientTimeoutMs && !stop_; waited += 50) {
+        if (!reply.readBody) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            continue;
+        }
+        fd_set readable;
+        FD_ZERO(&readable);
+        FD_SET(client, &readable);
+        timeval tv{0, 50000};
+        char byte;
+        if (select(int(client) + 1, &readable, nullptr, nullptr, &tv) > 0 &&
+            recv(client, &byte, 1, MSG_PEEK) <= 0)
+            break;
+    }
+    return true;
 }
 
 std::uint16_t UnusedPort() {

@@ -18,6 +18,12 @@ struct HttpReply {
     bool readBody = true; // false: answer once the request's headers are in, unread body and all
     // Bodies longer than this are read whole but only their first and last bytes kept.
     std::uint64_t keepBody = UINT64_MAX;
+    // A server that stalls: after bytes, drip goes out one byte every dripMs; with hold the
+    // connection then stays open, nothing more read or written, until the client closes it or
+    // the server stops.
+    std::string drip = "";
+    int dripMs = 0;
+    bool hold = false;
 };
 
 // A reply with the status, Content-Length and "Connection: close"; extraHeaders are whole lines
@@ -53,6 +59,8 @@ public:
 private:
     void Serve();
     void Answer(std::intptr_t client);
+    // Drips and holds as the reply asks; true when the connection is done with.
+    bool Stall(std::intptr_t client, const HttpReply& reply);
 
     std::intptr_t listener_ = -1;
     std::uint16_t port_ = 0;
