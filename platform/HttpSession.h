@@ -19,8 +19,10 @@ public:
     // The request: verb "GET" or "POST" and the request target, passed through unchanged. Nothing
     // is cached; a GET is always fetched from the server. secure asks for TLS with a certificate
     // checked fully (trusted chain, host name, validity dates), or only its chain where the
-    // administrator's policy restores the legacy checks (platform/Policy.h). A secure request
-    // refuses a redirect to plain HTTP.
+    // administrator's policy restores the legacy checks (platform/Policy.h). Redirects are
+    // followed up to 10, to http and https only; a secure request refuses one to plain HTTP, a
+    // plain one redirected to https goes on secure. Every step that waits on the server ends
+    // once the transfer moves less than 1 byte/s for TransferStallSeconds (platform/Policy.h).
     virtual bool OpenRequest(const char* verb, const char* object, bool secure) = 0;
     // Header lines separated by CR LF, each added or replacing the header of the same name; a
     // line with an empty value removes that header.
@@ -34,7 +36,8 @@ public:
     virtual bool SendWithLength(std::uint32_t bodyLength) = 0;
     // Writes one piece of the body; accepted tells how much of it the session took.
     virtual bool Write(const void* data, std::uint32_t size, std::uint32_t& accepted) = 0;
-    // Ends a request started with SendWithLength and waits for the final response's headers.
+    // Ends a request started with SendWithLength and waits for the final response's headers (a
+    // 307 or 308 is final: the body cannot be sent again).
     virtual bool EndRequest() = 0;
 
     virtual bool QueryStatus(std::uint32_t& status) = 0;
