@@ -116,20 +116,19 @@ public:
         curl_easy_setopt(easy_, CURLOPT_HEADERDATA, this);
         curl_easy_setopt(easy_, CURLOPT_WRITEFUNCTION, &CurlSession::OnBody);
         curl_easy_setopt(easy_, CURLOPT_WRITEDATA, this);
-        if (secure) {
-            curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
-            if (LegacyCertificateChecks()) {
-                curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
-                curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &IgnoreCertificateDates);
-            } else {
-                curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
-            }
-            // The trusted roots may be chosen the way OpenSSL programs and curl do.
-            if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file)
-                curl_easy_setopt(easy_, CURLOPT_CAINFO, file);
-            if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir)
-                curl_easy_setopt(easy_, CURLOPT_CAPATH, dir);
+        // Also for a plain request: a redirect may lead it on to https, checked the same way.
+        curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYPEER, 1L);
+        if (LegacyCertificateChecks()) {
+            curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 0L);
+            curl_easy_setopt(easy_, CURLOPT_SSL_CTX_FUNCTION, &IgnoreCertificateDates);
+        } else {
+            curl_easy_setopt(easy_, CURLOPT_SSL_VERIFYHOST, 2L);
         }
+        // The trusted roots may be chosen the way OpenSSL programs and curl do.
+        if (const char* file = std::getenv("SSL_CERT_FILE"); file && *file)
+            curl_easy_setopt(easy_, CURLOPT_CAINFO, file);
+        if (const char* dir = std::getenv("SSL_CERT_DIR"); dir && *dir)
+            curl_easy_setopt(easy_, CURLOPT_CAPATH, dir);
         // curl's own defaults that this client does not send: an Accept line, the Expect
         // handshake before a body, and a form Content-Type on a POST. A POST asks caches along
         // the way not to answer it, as the Windows client does.

@@ -152,7 +152,8 @@ public:
     bool Open(const char* userAgent) override {
         stallMs_ = DWORD(TransferStallSeconds()) * 1000;
         root_ = InternetOpenA(userAgent, INTERNET_OPEN_TYPE_PRECONFIG, nullptr, nullptr, 0);
-        if (root_) InternetSetOptionA(root_, INTERNET_OPTION_CONNECT_TIMEOUT, &stallMs_, sizeof stallMs_);
+        if (root_)
+            InternetSetOptionA(root_, INTERNET_OPTION_CONNECT_TIMEOUT, &stallMs_, sizeof stallMs_);
         return root_ != nullptr;
     }
 
@@ -254,8 +255,7 @@ private:
     bool OpenRequestHandle(const char* verb, const char* object) {
         const bool get = verb[0] == 'G';
         DWORD flags = kRequestFlags | (get ? INTERNET_FLAG_RELOAD : 0);
-        if (secure_)
-            flags |= INTERNET_FLAG_SECURE | (LegacyCertificateChecks() ? kLegacyFlags : 0);
+        if (secure_) flags |= INTERNET_FLAG_SECURE | (LegacyCertificateChecks() ? kLegacyFlags : 0);
         request_ = HttpOpenRequestA(connection_, verb, object, nullptr, nullptr, nullptr, flags, 0);
         if (!request_) return false;
         // Wine honours these per request only (set on the root handle they are ignored).
@@ -320,8 +320,8 @@ private:
             location[size] = '\0';
             std::string server = server_;
             INTERNET_PORT port = 0;
-            if (hop == kMaxRedirects ||
-                !ResolveLocation(std::string_view(location, size), secure_, server, port, object_)) {
+            if (hop == kMaxRedirects || !ResolveLocation(std::string_view(location, size), secure_,
+                                                         server, port, object_)) {
                 SetLastError(ERROR_HTTP_REDIRECT_FAILED);
                 return false;
             }

@@ -156,6 +156,13 @@ run download "https://127.0.0.1:$good/to/http://127.0.0.1:$plain/files/small.txt
 [ "$status" -eq 1 ] && grep -Eq "result (23|25) " stderr.txt ||
   fail "an https to http redirect must fail with 23 or 25: $status $(cat stderr.txt)"
 [ -e downgrade.txt ] && fail "an https to http redirect stored the answer"
+# A plain request sent on to https goes on secure, with the full certificate checks.
+run download "http://127.0.0.1:$plain/to/https://127.0.0.1:$good/files/small.txt" upgrade.txt
+expect 0 "http to https redirect"
+[ "$(cat upgrade.txt 2>/dev/null)" = hello ] || fail "http to https: $(cat upgrade.txt 2>/dev/null)"
+run download "http://127.0.0.1:$plain/to/https://127.0.0.1:$wrong/files/small.txt" upgrade-wrong.txt
+expect 1 "http to https redirect, certificate wrong" 23
+[ -e upgrade-wrong.txt ] && fail "an http to https redirect stored the answer of a wrong certificate"
 
 # The administrator's legacy checks (Windows policy only): host name and dates are not checked,
 # the chain still is.
