@@ -95,30 +95,32 @@ bool ResolveLocation(std::string_view location, bool& secure, std::string& serve
     return !server.empty();
 }
 
-// The stall rule for the body in either direction: a stretch of the limit's length in which
-// fewer bytes moved than it has seconds (below 1 byte/s) ends the transfer. Checked whenever a
-// piece has moved; WinINet's own receive and send timeouts (the same limit) bound each call.
+// The stall rule for the body in either direction: waiting on the server for a stretch of the
+// limit's length while less than 1 byte per second moved ends the transfer. Only the time spent
+// inside WinINet's calls counts, not the caller's own between them (writing the file, reporting
+// progress, a transfer the page starts meanwhile). WinINet's receive and send timeouts (the same
+// limit) bound each call.
 class StallMeter {
 public:
     void Start(DWORD limitMs) {
         limitMs_ = limitMs;
-        start_ = GetTickCount();
+        waited_ = 0;
         moved_ = 0;
     }
     // False once a whole stretch went by below the rate.
-    bool Moved(std::uint64_t bytes) {
+    bool Moved(DWORD waitedMs, std::uint64_t bytes) {
+        waited_ += waitedMs;
         moved_ += bytes;
-        const DWORD now = GetTickCount();
-        if (now - start_ < limitMs_) return true;
-        if (moved_ * 1000 < limitMs_) return false;
-        start_ = now;
+        if (waited_ < limitMs_) return true;
+        if (moved_ * 1000 < waited_) return false;
+        waited_ = 0;
         moved_ = 0;
         return true;
     }
 
 private:
     DWORD limitMs_ = 0;
-    DWORD start_ = 0;
+    std::uint64_t waited_ = 0;
     std::uint64_t moved_ = 0;
 };
 
@@ -190,10 +192,11 @@ public:
     }
 
     bool Write(const void* data, std::uint32_t size, std::uint32_t& accepted) override {
+        const DWORD start = GetTickCount();
         DWORD written = 0;
         const bool ok = InternetWriteFile(request_, data, size, &written);
         accepted = ok ? written : 0;
-        return ok && Moved(accepted);
+        return ok && Moved(start, accepted);
     }
 
     bool EndRequest() override { return WaitForAnswer(true) && FollowRedirects() && StartBody(); }
@@ -226,6 +229,7 @@ public:
 
     bool Read(void* buffer, std::uint32_t size, std::uint32_t& read) override {
         read = 0;
+        const DWORD start = GetTickCount();
         // A read for more than has arrived waits until all of it has (a drip at a time, each
         // within the receive timeout): ask first what is there, which waits for one piece only.
         DWORD available = 0;
@@ -241,7 +245,7 @@ public:
             std::uint64_t announced = 0;
             return !(QueryContentLength(announced) && received_ < announced);
         }
-        return Moved(got);
+        return Moved(start, got);
     }
 
     void Close() override {
@@ -294,8 +298,9 @@ private:
         return true;
     }
 
-    bool Moved(std::uint64_t bytes) {
-        if (meter_.Moved(bytes)) return true;
+    // Counts a call that began at start (a tick count) and moved bytes.
+    bool Moved(DWORD start, std::uint64_t bytes) {
+        if (meter_.Moved(GetTickCount() - start, bytes)) return true;
         SetLastError(ERROR_INTERNET_TIMEOUT);
         return false;
     }
