@@ -3,6 +3,7 @@
 // buffers and decoders kept from one entry to the next.
 #include "archive/ZipArchive.h"
 #include "archive/decode/Decoder.h"
+#include "fileutil/AlignedBuffer.h"
 
 #include <cstdint>
 #include <memory>
@@ -36,7 +37,7 @@ private:
              decode::Decoder& decoder, platform::OutputFile& file);
 
     // Large blocks keep the number of reads and writes per megabyte low.
-    std::vector<unsigned char> in_, out_;
+    AlignedBuffer in_, out_;
     std::vector<std::pair<unsigned, std::unique_ptr<decode::Decoder>>> decoders_;
     // Free space of the destination as last asked, less what has been written since; asked again
     // only when an entry would not fit in it.
