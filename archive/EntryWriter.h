@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -38,6 +39,8 @@ private:
 
     // Large blocks keep the number of reads and writes per megabyte low.
     AlignedBuffer in_, out_;
+    // The second output block, made for the first entry written behind its decoding.
+    std::optional<AlignedBuffer> spare_;
     std::vector<std::pair<unsigned, std::unique_ptr<decode::Decoder>>> decoders_;
     // Free space of the destination as last asked, less what has been written since; asked again
     // only when an entry would not fit in it.
