@@ -114,10 +114,117 @@ int Walk(const Huffman& code, std::uint64_t bits, unsigned available, unsigned& 
     return kUnusedCode;
 }
 
+// The input as bits, first bit lowest: whole bytes are taken into bits, and bits above count are
+// either zero or the next input bits themselves, so that the eight-byte load may take bytes again.
+struct BitReader {
+    std::uint64_t bits = 0;
+    unsigned count = 0;
+    const unsigned char* in = nullptr;
+    const unsigned char* end = nullptr;
+
+    // At least 56 bits, or all the input there is.
+    void Refill() {
+        if (count >= 56) return;
+        if constexpr (std::endian::native == std::endian::little) {
+            if (end - in >= 8) {
+                std::uint64_t next;
+                std::memcpy(&next, in, 8);
+                bits |= next << count;
+                in += (63 - count) >> 3;
+                count |= 56;
+                return;
+            }
+        }
+        while (count <= 56 && in != end) {
+            bits |= std::uint64_t(*in++) << count;
+            count += 8;
+        }
+    }
+    bool Need(unsigned n) {
+        Refill();
+        return count >= n;
+    }
+    void Drop(unsigned n) {
+        bits >>= n;
+        count -= n;
+    }
+    unsigned Peek(unsigned from, unsigned n) const {
+        return unsigned(bits >> from) & ((1u << n) - 1);
+    }
+    // The next symbol of code and its length, not yet dropped; kOutOfBits when the input ends
+    // first (after a Refill), kUnusedCode for a code the set does not use.
+    int Next(const Huffman& code, unsigned& length) const {
+        const unsigned entry = code.root[bits & kRootMask];
+        if (entry != 0 && (entry & 15) <= count) {
+            length = entry & 15;
+            return int(entry >> 4);
+        }
+        return Walk(code, bits, count, length);
+    }
+};
+
+// The last 64 KiB decoded, and how much of it has not been handed out yet.
+struct History {
+    unsigned char* data = nullptr;
+    unsigned pos = 0;     // where the next byte goes
+    unsigned pending = 0; // bytes before pos not yet handed out
+    std::uint64_t total = 0;
+
+    unsigned Room() const { return kWindow - pending; }
+    void Put(unsigned char byte) {
+        data[pos] = byte;
+        pos = (pos + 1) & kWindowMask;
+        ++pending;
+        ++total;
+    }
+    void Append(const unsigned char* from, unsigned n) { // n fits before the window's end
+        std::memcpy(data + pos, from, n);
+        pos = (pos + n) & kWindowMask;
+        pending += n;
+        total += n;
+    }
+    // n (at most Room()) bytes from distance back, which total has checked.
+    void Copy(unsigned distance, unsigned n) {
+        pending += n;
+        total += n;
+        unsigned from = (pos - distance) & kWindowMask;
+        while (n != 0) {
+            const unsigned chunk = std::min({n, kWindow - pos, kWindow - from});
+            unsigned char* to = data + pos;
+            const unsigned char* src = data + from;
+            if (distance >= chunk) {
+                std::memmove(to, src, chunk); // no byte copied here was written by this copy
+            } else if (distance == 1) {
+                std::memset(to, *src, chunk);
+            } else { // the copy repeats what it writes
+                unsigned i = 0;
+                if (distance >= 8)
+                    for (; i + 8 <= chunk; i += 8)
+                        std::memcpy(to + i, src + i, 8);
+                for (; i < chunk; ++i)
+                    to[i] = src[i];
+            }
+            pos = (pos + chunk) & kWindowMask;
+            from = (from + chunk) & kWindowMask;
+            n -= chunk;
+        }
+    }
+    std::size_t Flush(unsigned char* out, std::size_t room) {
+        const unsigned n = unsigned(std::min<std::size_t>(pending, room));
+        if (n == 0) return 0;
+        const unsigned start = (pos - pending) & kWindowMask;
+        const unsigned first = std::min(n, kWindow - start);
+        std::memcpy(out, data + start, first);
+        std::memcpy(out + first, data, n - first);
+        pending -= n;
+        return n;
+    }
+};
+
 class Deflate64Decoder final : public Decoder {
 public:
     explicit Deflate64Decoder(bool plainDeflate)
-        : deflate64_(!plainDeflate), window_(kWindow), lengths_{} {
+        : deflate64_(!plainDeflate), storage_(kWindow), lengths_{} {
         std::uint8_t fixed[288];
         std::fill(fixed, fixed + 144, std::uint8_t(8));
         std::fill(fixed + 144, fixed + 256, std::uint8_t(9));
@@ -131,29 +238,26 @@ public:
     bool Init(const EntryFacts&) override {
         state_ = State::Header;
         final_ = false;
-        bits_ = 0;
-        count_ = 0;
-        in_ = end_ = nullptr;
-        pos_ = pending_ = 0;
-        total_ = 0;
+        input_ = {};
+        history_ = {storage_.data()};
         return true;
     }
     void Feed(const unsigned char* data, std::size_t size, bool) override {
-        in_ = data;
-        end_ = data + size;
+        input_.in = data;
+        input_.end = data + size;
     }
     DecodeStatus Produce(unsigned char* out, std::size_t capacity, std::size_t& produced) override {
         produced = 0;
         for (;;) {
-            produced += Flush(out + produced, capacity - produced);
-            if (pending_ != 0) return DecodeStatus::OutputFull;
+            produced += history_.Flush(out + produced, capacity - produced);
+            if (history_.pending != 0) return DecodeStatus::OutputFull;
             if (state_ == State::Done) return DecodeStatus::End;
             if (state_ == State::Broken) return DecodeStatus::Corrupt;
             if (produced == capacity) return DecodeStatus::OutputFull;
             switch (Decode()) {
             case Step::WantInput:
-                produced += Flush(out + produced, capacity - produced);
-                return pending_ != 0 ? DecodeStatus::OutputFull : DecodeStatus::NeedInput;
+                produced += history_.Flush(out + produced, capacity - produced);
+                return history_.pending != 0 ? DecodeStatus::OutputFull : DecodeStatus::NeedInput;
             case Step::Corrupt:
                 state_ = State::Broken; // what was decoded before the damage still goes out
                 break;
@@ -171,7 +275,7 @@ private:
         TableSizes,
         CodeLengthLengths,
         CodeLengths,
-        Symbol,
+        Symbols,
         Distance,
         Copy,
         Done,
@@ -179,6 +283,7 @@ private:
     };
     enum class Step { Go, WantInput, WindowFull, Corrupt };
 
+    // Decodes until the window is full, the input is used up, the stream ends or fails.
     Step Decode() {
         for (;;) {
             Step step = Step::Go;
@@ -201,11 +306,19 @@ private:
             case State::CodeLengths:
                 step = CodeLengths();
                 break;
-            case State::Symbol:
-                step = Symbols();
+            case State::Symbols: {
+                // Locals the compiler may keep in registers: the window's bytes could alias
+                // members.
+                BitReader input = input_;
+                History history = history_;
+                step = Symbols(input, history);
+                input_ = input;
+                history_ = history;
                 break;
+            }
             case State::Distance:
-                step = Distance();
+                step = Distance(input_, history_.total);
+                if (step == Step::Go) state_ = State::Copy;
                 break;
             case State::Copy:
                 step = Copy();
@@ -218,65 +331,21 @@ private:
         }
     }
 
-    // --- input bits: whole bytes are taken into bits_, first bit lowest -----------------------
-
-    // Fills bits_ to at least 56 bits, or with all the input there is. Bits above count_ are
-    // either zero or the next input bits themselves, so the eight-byte load can repeat bytes.
-    void Refill() {
-        if (count_ >= 56) return;
-        if constexpr (std::endian::native == std::endian::little) {
-            if (end_ - in_ >= 8) {
-                std::uint64_t next;
-                std::memcpy(&next, in_, 8);
-                bits_ |= next << count_;
-                in_ += (63 - count_) >> 3;
-                count_ |= 56;
-                return;
-            }
-        }
-        while (count_ <= 56 && in_ != end_) {
-            bits_ |= std::uint64_t(*in_++) << count_;
-            count_ += 8;
-        }
-    }
-    bool Need(unsigned bits) {
-        Refill();
-        return count_ >= bits;
-    }
-    void Drop(unsigned bits) {
-        bits_ >>= bits;
-        count_ -= bits;
-    }
-    unsigned Peek(unsigned from, unsigned bits) const {
-        return unsigned(bits_ >> from) & ((1u << bits) - 1);
-    }
-    // The next symbol of code and its length, not yet dropped; kOutOfBits when the input ends
-    // first (Refill has run), kUnusedCode for a code the set does not use.
-    int NextSymbol(const Huffman& code, unsigned& length) const {
-        const unsigned entry = code.root[bits_ & kRootMask];
-        if (entry != 0 && (entry & 15) <= count_) {
-            length = entry & 15;
-            return int(entry >> 4);
-        }
-        return Walk(code, bits_, count_, length);
-    }
-
-    // --- the states ---------------------------------------------------------------------------
-
     Step Header() {
-        if (!Need(3)) return Step::WantInput;
-        final_ = bits_ & 1;
-        const unsigned type = Peek(1, 2);
-        Drop(3);
+        BitReader& in = input_;
+        if (!in.Need(3)) return Step::WantInput;
+        final_ = in.bits & 1;
+        const unsigned type = in.Peek(1, 2);
+        in.Drop(3);
         switch (type) {
         case 0:
-            Drop(count_ & 7); // stored data start on a byte boundary
+            in.Drop(in.count & 7); // stored data start on a byte boundary
             state_ = State::StoredHeader;
             return Step::Go;
         case 1:
             literals_ = &fixedLiterals_;
             distances_ = &fixedDistances_;
-            state_ = State::Symbol;
+            state_ = State::Symbols;
             return Step::Go;
         case 2:
             state_ = State::TableSizes;
@@ -288,32 +357,31 @@ private:
     void EndBlock() { state_ = final_ ? State::Done : State::Header; }
 
     Step StoredHeader() {
-        if (!Need(32)) return Step::WantInput;
-        const unsigned length = Peek(0, 16), inverse = Peek(16, 16);
-        Drop(32);
+        BitReader& in = input_;
+        if (!in.Need(32)) return Step::WantInput;
+        const unsigned length = in.Peek(0, 16), inverse = in.Peek(16, 16);
+        in.Drop(32);
         if (length != (~inverse & 0xFFFFu)) return Step::Corrupt;
         left_ = length;
         state_ = State::Stored;
         return Step::Go;
     }
     Step Stored() {
+        BitReader& in = input_;
         while (left_ != 0) {
-            if (pending_ == kWindow) return Step::WindowFull;
-            if (count_ >= 8) { // bytes already taken into bits_ come first
-                Put(static_cast<unsigned char>(bits_));
-                Drop(8);
+            if (history_.Room() == 0) return Step::WindowFull;
+            if (in.count >= 8) { // bytes already taken into the bits come first
+                history_.Put(static_cast<unsigned char>(in.bits));
+                in.Drop(8);
                 --left_;
                 continue;
             }
-            bits_ = 0; // it may hold copies of the bytes about to be copied past
-            if (in_ == end_) return Step::WantInput;
+            in.bits = 0; // it may hold copies of the bytes about to be copied past
+            if (in.in == in.end) return Step::WantInput;
             const unsigned n = unsigned(std::min<std::size_t>(
-                {left_, kWindow - pending_, kWindow - pos_, std::size_t(end_ - in_)}));
-            std::memcpy(window_.data() + pos_, in_, n);
-            in_ += n;
-            pos_ = (pos_ + n) & kWindowMask;
-            pending_ += n;
-            total_ += n;
+                {left_, history_.Room(), kWindow - history_.pos, std::size_t(in.end - in.in)}));
+            history_.Append(in.in, n);
+            in.in += n;
             left_ -= n;
         }
         EndBlock();
@@ -321,11 +389,12 @@ private:
     }
 
     Step TableSizes() {
-        if (!Need(14)) return Step::WantInput;
-        literalCount_ = 257 + Peek(0, 5);
-        distanceCount_ = 1 + Peek(5, 5);
-        codeLengthCount_ = 4 + Peek(10, 4);
-        Drop(14);
+        BitReader& in = input_;
+        if (!in.Need(14)) return Step::WantInput;
+        literalCount_ = 257 + in.Peek(0, 5);
+        distanceCount_ = 1 + in.Peek(5, 5);
+        codeLengthCount_ = 4 + in.Peek(10, 4);
+        in.Drop(14);
         if (literalCount_ > 286 || (!deflate64_ && distanceCount_ > 30)) return Step::Corrupt;
         std::fill(std::begin(codeLengthLengths_), std::end(codeLengthLengths_), std::uint8_t(0));
         index_ = 0;
@@ -333,10 +402,11 @@ private:
         return Step::Go;
     }
     Step CodeLengthLengths() {
+        BitReader& in = input_;
         for (; index_ < codeLengthCount_; ++index_) {
-            if (!Need(3)) return Step::WantInput;
-            codeLengthLengths_[kCodeLengthOrder[index_]] = std::uint8_t(Peek(0, 3));
-            Drop(3);
+            if (!in.Need(3)) return Step::WantInput;
+            codeLengthLengths_[kCodeLengthOrder[index_]] = std::uint8_t(in.Peek(0, 3));
+            in.Drop(3);
         }
         if (!Build(codeLengthCode_, codeLengthLengths_, 19, CodeSet::CodeLengths))
             return Step::Corrupt;
@@ -345,22 +415,23 @@ private:
         return Step::Go;
     }
     Step CodeLengths() {
+        BitReader& in = input_;
         const unsigned total = literalCount_ + distanceCount_;
         while (index_ < total) {
-            Refill();
+            in.Refill();
             unsigned length = 0;
-            const int symbol = NextSymbol(codeLengthCode_, length);
+            const int symbol = in.Next(codeLengthCode_, length);
             if (symbol == kOutOfBits) return Step::WantInput;
             if (symbol < 0) return Step::Corrupt;
             if (symbol < 16) {
-                Drop(length);
+                in.Drop(length);
                 lengths_[index_++] = std::uint8_t(symbol);
                 continue;
             }
             const unsigned extra = symbol == 16 ? 2 : symbol == 17 ? 3 : 7;
-            if (count_ < length + extra) return Step::WantInput;
-            const unsigned repeat = (symbol == 18 ? 11 : 3) + Peek(length, extra);
-            Drop(length + extra);
+            if (in.count < length + extra) return Step::WantInput;
+            const unsigned repeat = (symbol == 18 ? 11 : 3) + in.Peek(length, extra);
+            in.Drop(length + extra);
             std::uint8_t value = 0;
             if (symbol == 16) {
                 if (index_ == 0) return Step::Corrupt; // nothing to repeat
@@ -376,27 +447,27 @@ private:
             return Step::Corrupt;
         literals_ = &dynamicLiterals_;
         distances_ = &dynamicDistances_;
-        state_ = State::Symbol;
+        state_ = State::Symbols;
         return Step::Go;
     }
 
-    // Literals until a length, the block's end, a full window or the input's end.
-    Step Symbols() {
+    // The block's literals and matches until its end, a full window or the input's end. A match
+    // whose distance or copy cannot finish here goes on in the states of its own.
+    Step Symbols(BitReader& in, History& history) {
         const Huffman& code = *literals_;
         for (;;) {
-            if (pending_ == kWindow) return Step::WindowFull;
-            Refill();
+            if (history.Room() == 0) return Step::WindowFull;
+            in.Refill();
             unsigned length = 0;
-            const int symbol = NextSymbol(code, length);
+            const int symbol = in.Next(code, length);
             if (symbol < 256) {
-                if (symbol == kOutOfBits) return Step::WantInput;
-                if (symbol < 0) return Step::Corrupt;
-                Drop(length);
-                Put(static_cast<unsigned char>(symbol));
+                if (symbol < 0) return symbol == kOutOfBits ? Step::WantInput : Step::Corrupt;
+                in.Drop(length);
+                history.Put(static_cast<unsigned char>(symbol));
                 continue;
             }
             if (symbol == 256) {
-                Drop(length);
+                in.Drop(length);
                 EndBlock();
                 return Step::Go;
             }
@@ -404,96 +475,56 @@ private:
             const unsigned index = unsigned(symbol) - 257;
             unsigned base = kLengthBase[index], extra = kLengthExtra[index];
             if (index == 28 && deflate64_) base = 3, extra = 16;
-            if (count_ < length + extra) return Step::WantInput;
-            left_ = base + Peek(length, extra);
-            Drop(length + extra);
-            state_ = State::Distance;
-            return Step::Go;
+            if (in.count < length + extra) return Step::WantInput;
+            left_ = base + in.Peek(length, extra);
+            in.Drop(length + extra);
+
+            const Step distance = Distance(in, history.total);
+            if (distance != Step::Go) {
+                if (distance == Step::WantInput) state_ = State::Distance;
+                return distance;
+            }
+            const unsigned n = std::min(unsigned(left_), history.Room());
+            history.Copy(distance_, n);
+            left_ -= n;
+            if (left_ != 0) {
+                state_ = State::Copy;
+                return Step::WindowFull;
+            }
         }
     }
-    Step Distance() {
-        Refill();
+    // The distance of the match whose length is in left_, into distance_.
+    Step Distance(BitReader& in, std::uint64_t total) {
+        in.Refill();
         unsigned length = 0;
-        const int symbol = NextSymbol(*distances_, length);
+        const int symbol = in.Next(*distances_, length);
         if (symbol == kOutOfBits) return Step::WantInput;
         if (symbol < 0 || symbol >= (deflate64_ ? 32 : 30)) return Step::Corrupt;
         const unsigned extra = kDistanceExtra[symbol];
-        if (count_ < length + extra) return Step::WantInput;
-        distance_ = kDistanceBase[symbol] + Peek(length, extra);
-        Drop(length + extra);
-        if (distance_ > total_) return Step::Corrupt; // before the entry's first byte
-        state_ = State::Copy;
+        if (in.count < length + extra) return Step::WantInput;
+        const unsigned distance = kDistanceBase[symbol] + in.Peek(length, extra);
+        in.Drop(length + extra);
+        if (distance > total) return Step::Corrupt; // before the entry's first byte
+        distance_ = distance;
         return Step::Go;
     }
     Step Copy() {
         while (left_ != 0) {
-            if (pending_ == kWindow) return Step::WindowFull;
-            const unsigned n = std::min<unsigned>(unsigned(left_), kWindow - pending_);
-            CopyMatch(n);
+            if (history_.Room() == 0) return Step::WindowFull;
+            const unsigned n = std::min(unsigned(left_), history_.Room());
+            history_.Copy(distance_, n);
             left_ -= n;
         }
-        state_ = State::Symbol;
+        state_ = State::Symbols;
         return Step::Go;
-    }
-
-    // --- the window ---------------------------------------------------------------------------
-
-    void Put(unsigned char byte) {
-        window_[pos_] = byte;
-        pos_ = (pos_ + 1) & kWindowMask;
-        ++pending_;
-        ++total_;
-    }
-    // n bytes from distance_ back; n leaves the bytes not yet handed out alone.
-    void CopyMatch(unsigned n) {
-        pending_ += n;
-        total_ += n;
-        unsigned from = (pos_ - distance_) & kWindowMask;
-        while (n != 0) {
-            const unsigned chunk = std::min({n, kWindow - pos_, kWindow - from});
-            unsigned char* to = window_.data() + pos_;
-            const unsigned char* src = window_.data() + from;
-            if (distance_ >= chunk) {
-                std::memmove(to, src, chunk); // no byte copied here was written by this copy
-            } else if (distance_ == 1) {
-                std::memset(to, *src, chunk);
-            } else { // the copy repeats what it writes
-                unsigned i = 0;
-                if (distance_ >= 8)
-                    for (; i + 8 <= chunk; i += 8)
-                        std::memcpy(to + i, src + i, 8);
-                for (; i < chunk; ++i)
-                    to[i] = src[i];
-            }
-            pos_ = (pos_ + chunk) & kWindowMask;
-            from = (from + chunk) & kWindowMask;
-            n -= chunk;
-        }
-    }
-    std::size_t Flush(unsigned char* out, std::size_t room) {
-        const unsigned n = unsigned(std::min<std::size_t>(pending_, room));
-        if (n == 0) return 0;
-        const unsigned start = (pos_ - pending_) & kWindowMask;
-        const unsigned first = std::min(n, kWindow - start);
-        std::memcpy(out, window_.data() + start, first);
-        std::memcpy(out + first, window_.data(), n - first);
-        pending_ -= n;
-        return n;
     }
 
     const bool deflate64_;
     State state_ = State::Header;
     bool final_ = false;
-
-    std::uint64_t bits_ = 0;
-    unsigned count_ = 0; // bits in bits_
-    const unsigned char* in_ = nullptr;
-    const unsigned char* end_ = nullptr;
-
-    std::vector<unsigned char> window_;
-    unsigned pos_ = 0;     // where the next byte goes
-    unsigned pending_ = 0; // bytes before pos_ not yet handed out
-    std::uint64_t total_ = 0;
+    BitReader input_;
+    std::vector<unsigned char> storage_;
+    History history_;
 
     std::size_t left_ = 0; // of a stored block or a match
     unsigned distance_ = 0;
