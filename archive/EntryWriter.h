@@ -3,9 +3,11 @@
 // buffers and decoders kept from one entry to the next.
 #include "archive/ZipArchive.h"
 #include "archive/decode/Decoder.h"
+#include "fileutil/AlignedBuffer.h"
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -36,7 +38,9 @@ private:
              decode::Decoder& decoder, platform::OutputFile& file);
 
     // Large blocks keep the number of reads and writes per megabyte low.
-    std::vector<unsigned char> in_, out_;
+    AlignedBuffer in_, out_;
+    // The second output block, made for the first entry written behind its decoding.
+    std::optional<AlignedBuffer> spare_;
     std::vector<std::pair<unsigned, std::unique_ptr<decode::Decoder>>> decoders_;
     // Free space of the destination as last asked, less what has been written since; asked again
     // only when an entry would not fit in it.

@@ -3,12 +3,14 @@
 #include "archive/Diagnostics.h"
 #include "archive/EntryNames.h"
 #include "archive/EntryWriter.h"
+#include "archive/WriteBehind.h"
 #include "fileutil/Digest.h"
 #include "platform/FileSystem.h"
 
 #include <zlib.h>
 
 #include <algorithm>
+#include <optional>
 #include <string>
 
 namespace narvo {
@@ -16,6 +18,9 @@ namespace narvo {
 namespace {
 
 constexpr std::size_t kBlock = 256 * 1024;
+// From this size on an entry is written on a second thread: below it the thread costs more than
+// the overlap saves.
+constexpr std::uint64_t kWriteBehindSize = 4 * 1024 * 1024;
 constexpr unsigned kFlagEncrypted = 1, kMethodAes = 99;
 
 bool IsValidDosDateTime(std::uint32_t dosDateTime) {
@@ -131,6 +136,13 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
     std::uint32_t crc = 0;
     int result = UNZ_OK;
     bool fedLast = false;
+    // A large entry is written behind its decoding, from two blocks in turn.
+    std::optional<WriteBehind> behind;
+    if (info.uncompressed_size >= kWriteBehindSize) {
+        if (!spare_) spare_.emplace(out_.size());
+        behind.emplace(file);
+    }
+    unsigned char* block = out_.data();
     decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
     for (;;) {
         if (status == decode::DecodeStatus::NeedInput) {
@@ -151,16 +163,17 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
             decoder.Feed(in_.data(), want, fedLast);
         }
         std::size_t produced = 0;
-        status = decoder.Produce(out_.data(), out_.size(), produced);
+        status = decoder.Produce(block, out_.size(), produced);
         const bool overrun = produced > outLeft;
         if (overrun) produced = std::size_t(outLeft);
         if (produced != 0) {
-            crc = Crc32Update(crc, out_.data(), produced);
-            if (!file.Write(out_.data(), produced)) {
+            crc = Crc32Update(crc, block, produced);
+            if (behind ? !behind->Hand(block, produced) : !file.Write(block, produced)) {
                 Diagnose("error in writing extracted file");
                 result = UNZ_ERRNO;
                 break;
             }
+            if (behind) block = block == out_.data() ? spare_->data() : out_.data();
             outLeft -= produced;
         }
         if (overrun || status == decode::DecodeStatus::Corrupt) {
@@ -168,6 +181,10 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
             break;
         }
         if (status == decode::DecodeStatus::End) break;
+    }
+    if (behind && !behind->Finish() && result == UNZ_OK) {
+        Diagnose("error in writing extracted file");
+        result = UNZ_ERRNO;
     }
     decoder.Finish();
     if (result == Z_DATA_ERROR) Diagnose("error %d with zipfile in unzReadCurrentFile", result);

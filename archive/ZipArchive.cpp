@@ -1,6 +1,7 @@
 #include "archive/ZipArchive.h"
 
 #include "archive/EntryNames.h"
+#include "archive/minizip/ZipReadWindow.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -62,11 +63,14 @@ zlib_filefunc64_def StdioFunctions() {
 // A read buffer between minizip and its own stdio file functions. The library reads every header
 // field with a one-byte read and seeks before each record, which through stdio costs a locked
 // call per byte and a system call per seek; here those reads become copies out of one of two
-// windows (one stays on the central directory while the other follows the entry data).
-class BufferedZipStream {
+// windows (one stays on the central directory while the other follows the entry data). The
+// window last read from is the narvo_zip_window the stream starts with, where minizip's reader
+// takes the bytes it holds without a call (archive/minizip/BufferedUnzip.c).
+class BufferedZipStream : private narvo_zip_window {
 public:
     static zlib_filefunc64_def Functions() {
         zlib_filefunc64_def functions{};
+        functions.opaque = const_cast<char*>(&narvo_zip_window_tag);
         functions.zopen64_file = Open;
         functions.zread_file = Read;
         functions.zwrite_file = Write;
@@ -95,7 +99,15 @@ private:
         return inner;
     }
 
-    explicit BufferedZipStream(voidpf file) : file_(file) {}
+    explicit BufferedZipStream(voidpf file) : narvo_zip_window{}, file_(file) {}
+
+    // minizip holds the stream as its window, the base at the front of the object.
+    static voidpf Handle(BufferedZipStream* stream) {
+        return static_cast<narvo_zip_window*>(stream);
+    }
+    static BufferedZipStream* From(voidpf handle) {
+        return static_cast<BufferedZipStream*>(static_cast<narvo_zip_window*>(handle));
+    }
 
     static voidpf ZCALLBACK Open(voidpf, const void* path, int mode) {
         const auto& inner = Inner();
@@ -107,70 +119,66 @@ private:
             return nullptr;
         }
         stream->size_ = inner.ztell64_file(inner.opaque, file);
-        return stream.release();
+        return Handle(stream.release());
     }
 
-    static uLong ZCALLBACK Read(voidpf, voidpf opaqueStream, void* buffer, uLong size) {
-        auto* stream = static_cast<BufferedZipStream*>(opaqueStream);
+    // minizip's reader has looked in the current window already; the engine's own reads of
+    // entry data come here directly.
+    static uLong ZCALLBACK Read(voidpf, voidpf handle, void* buffer, uLong size) {
+        auto* stream = From(handle);
         auto* out = static_cast<unsigned char*>(buffer);
-        // The common case, a header field inside the current window, in a few instructions.
-        const ZPOS64_T offset = stream->pos_ - stream->currentStart_; // huge when pos_ < start
-        if (offset < stream->currentLength_ && size <= stream->currentLength_ - offset) {
-            const unsigned char* from = stream->currentBytes_ + offset;
-            if (size == 1)
-                *out = *from;
-            else
-                std::memcpy(out, from, size);
-            stream->pos_ += size;
+        const ZPOS64_T offset = stream->pos - stream->start; // huge when pos < start
+        if (offset < stream->length && size <= stream->length - offset) {
+            std::memcpy(out, stream->bytes + offset, size);
+            stream->pos += size;
             return size;
         }
         return stream->ReadSlow(out, size);
     }
 
-    // Kept out of line so that the fast path above needs no stack frame.
-    [[gnu::noinline]] uLong ReadSlow(unsigned char* out, uLong size) {
+    uLong ReadSlow(unsigned char* out, uLong size) {
         // A block as large as a whole window (entry data) goes straight into the caller's
         // buffer instead of through a window.
-        if (size >= kLargestFill && !Find(pos_)) return ReadDirect(out, size);
+        if (size >= kLargestFill && !Find(pos)) return ReadDirect(out, size);
         uLong done = 0;
         while (done < size) {
-            Window* window = Find(pos_);
+            Window* window = Find(pos);
             if (window) {
-                const std::size_t offset = std::size_t(pos_ - window->start);
+                const std::size_t offset = std::size_t(pos - window->start);
                 const std::size_t n = std::min<std::size_t>(size - done, window->length - offset);
                 if (n == 1)
                     out[done] = window->bytes[offset];
                 else
                     std::memcpy(out + done, window->bytes.data() + offset, n);
                 done += uLong(n);
-                pos_ += n;
+                pos += n;
                 continue;
             }
-            if (!Fill(pos_)) break;
+            if (!Fill(pos)) break;
         }
         return done;
     }
 
     uLong ReadDirect(unsigned char* out, uLong size) {
         const auto& inner = Inner();
-        if (inner.zseek64_file(inner.opaque, file_, pos_, ZLIB_FILEFUNC_SEEK_SET) != 0) {
+        if (inner.zseek64_file(inner.opaque, file_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0) {
             failed_ = true;
             return 0;
         }
         const uLong done = inner.zread_file(inner.opaque, file_, out, size);
-        pos_ += done;
+        pos += done;
         return done;
     }
 
     void MakeCurrent(const Window& window) {
-        currentBytes_ = window.bytes.data();
-        currentStart_ = window.start;
-        currentLength_ = window.length;
+        bytes = window.bytes.data();
+        start = window.start;
+        length = window.length;
     }
 
-    Window* Find(ZPOS64_T pos) {
+    Window* Find(ZPOS64_T at) {
         for (Window& window : windows_) {
-            if (window.Holds(pos)) {
+            if (window.Holds(at)) {
                 window.lastUse = ++useCount_;
                 MakeCurrent(window);
                 return &window;
@@ -179,28 +187,28 @@ private:
         return nullptr;
     }
 
-    // Loads a window from pos: the one that ends there when reading runs on (it grows), else the
+    // Loads a window from at: the one that ends there when reading runs on (it grows), else the
     // least recently used one. False at the end of the file or on an error.
-    bool Fill(ZPOS64_T pos) {
-        if (pos >= size_) return false;
+    bool Fill(ZPOS64_T at) {
+        if (at >= size_) return false;
         Window* continued = nullptr;
         for (Window& candidate : windows_)
-            if (candidate.length != 0 && candidate.start + candidate.length == pos)
+            if (candidate.length != 0 && candidate.start + candidate.length == at)
                 continued = &candidate;
         Window& window = continued                                    ? *continued
                          : windows_[0].lastUse <= windows_[1].lastUse ? windows_[0]
                                                                       : windows_[1];
         window.nextFill = continued ? std::min(window.nextFill * 2, kLargestFill) : kFirstFill;
-        const std::size_t want = std::size_t(std::min<ZPOS64_T>(window.nextFill, size_ - pos));
+        const std::size_t want = std::size_t(std::min<ZPOS64_T>(window.nextFill, size_ - at));
         if (window.bytes.size() < want) window.bytes.resize(want);
         const auto& inner = Inner();
         window.length = 0;
-        currentLength_ = 0;
-        if (inner.zseek64_file(inner.opaque, file_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0) {
+        length = 0;
+        if (inner.zseek64_file(inner.opaque, file_, at, ZLIB_FILEFUNC_SEEK_SET) != 0) {
             failed_ = true;
             return false;
         }
-        window.start = pos;
+        window.start = at;
         window.length = inner.zread_file(inner.opaque, file_, window.bytes.data(), uLong(want));
         window.lastUse = ++useCount_;
         MakeCurrent(window);
@@ -209,46 +217,40 @@ private:
 
     static uLong ZCALLBACK Write(voidpf, voidpf, const void*, uLong) { return 0; }
 
-    static ZPOS64_T ZCALLBACK Tell(voidpf, voidpf opaqueStream) {
-        return static_cast<BufferedZipStream*>(opaqueStream)->pos_;
-    }
+    static ZPOS64_T ZCALLBACK Tell(voidpf, voidpf handle) { return From(handle)->pos; }
 
-    static long ZCALLBACK Seek(voidpf, voidpf opaqueStream, ZPOS64_T offset, int origin) {
-        auto* stream = static_cast<BufferedZipStream*>(opaqueStream);
+    static long ZCALLBACK Seek(voidpf, voidpf handle, ZPOS64_T offset, int origin) {
+        auto* stream = From(handle);
         switch (origin) {
         case ZLIB_FILEFUNC_SEEK_SET:
-            stream->pos_ = offset;
+            stream->pos = offset;
             return 0;
         case ZLIB_FILEFUNC_SEEK_CUR:
-            stream->pos_ += offset;
+            stream->pos += offset;
             return 0;
         case ZLIB_FILEFUNC_SEEK_END:
-            stream->pos_ = stream->size_ + offset;
+            stream->pos = stream->size_ + offset;
             return 0;
         default:
             return -1;
         }
     }
 
-    static int ZCALLBACK Close(voidpf, voidpf opaqueStream) {
-        std::unique_ptr<BufferedZipStream> stream(static_cast<BufferedZipStream*>(opaqueStream));
+    static int ZCALLBACK Close(voidpf, voidpf handle) {
+        std::unique_ptr<BufferedZipStream> stream(From(handle));
         const auto& inner = Inner();
         return inner.zclose_file(inner.opaque, stream->file_);
     }
 
-    static int ZCALLBACK Error(voidpf, voidpf opaqueStream) {
-        auto* stream = static_cast<BufferedZipStream*>(opaqueStream);
+    static int ZCALLBACK Error(voidpf, voidpf handle) {
+        auto* stream = From(handle);
         const auto& inner = Inner();
         return stream->failed_ || inner.zerror_file(inner.opaque, stream->file_) ? 1 : 0;
     }
 
     voidpf file_;
     ZPOS64_T size_ = 0;
-    ZPOS64_T pos_ = 0;
     Window windows_[2];
-    // The window last read from, copied out so that the fast path follows no pointer.
-    const unsigned char* currentBytes_ = nullptr;
-    ZPOS64_T currentStart_ = 0, currentLength_ = 0;
     unsigned useCount_ = 0;
     bool failed_ = false;
 };

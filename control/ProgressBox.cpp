@@ -95,6 +95,14 @@ INT_PTR CALLBACK CProgressBox::DialogProc(HWND hwnd, UINT msg, WPARAM wParam, LP
             return TRUE;
         }
         return LOWORD(wParam) == IDC_PROGRESS_MESSAGE && HIWORD(wParam) == 0;
+    case WM_DESTROY:
+        // The picture the template had the static control load is taken back and freed here:
+        // Wine's static control never frees a bitmap it loaded (a bitmap lost with every box),
+        // and one taken out of the control is no longer the control's to free anywhere.
+        if (HGDIOBJ picture = reinterpret_cast<HGDIOBJ>(
+                SendDlgItemMessageA(hwnd, IDC_PROGRESS_PICTURE, STM_SETIMAGE, IMAGE_BITMAP, 0)))
+            DeleteObject(picture);
+        return FALSE;
     case WM_NCDESTROY:
         if (box) box->hwnd_ = nullptr;
         return FALSE;

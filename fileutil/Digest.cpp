@@ -1,5 +1,6 @@
 #include "fileutil/Digest.h"
 
+#include "fileutil/AlignedBuffer.h"
 #include "fileutil/StdioFile.h"
 #include "platform/FileSystem.h"
 #include "platform/Sha1.h"
@@ -12,7 +13,6 @@
 
 #include <cstdio>
 #include <cstring>
-#include <vector>
 
 namespace narvo {
 
@@ -23,7 +23,6 @@ constexpr std::size_t kReadSize = 64 * 1024;
 // The CRC-32 runs at many bytes per cycle, so the reads' fixed cost counts: larger pieces that
 // still stay in the cache between the read and the sum.
 constexpr std::size_t kCrcReadSize = 256 * 1024;
-
 FilePtr OpenForReading(const char* path) {
     FilePtr file(path && *path ? std::fopen(path, "rb") : nullptr);
     if (file) std::setvbuf(file.get(), nullptr, _IONBF, 0);
@@ -38,9 +37,9 @@ FilePtr OpenFileForReading(const char* path) {
 // Calls consume(bytes, count) for each piece until the end of the file or a read error.
 template <typename Consume>
 void ReadPieces(std::FILE* file, Consume consume, std::size_t pieceSize = kReadSize) {
-    std::vector<unsigned char> buffer(pieceSize);
+    AlignedBuffer buffer(pieceSize);
     for (;;) {
-        const std::size_t n = std::fread(buffer.data(), 1, buffer.size(), file);
+        const std::size_t n = std::fread(buffer.data(), 1, pieceSize, file);
         if (n == 0) break;
         consume(buffer.data(), n);
     }

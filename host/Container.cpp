@@ -8,6 +8,7 @@
 #include "host/Bitmap.h"
 #include "host/HostSupport.h"
 #include "host/ListProbe.h"
+#include "host/ResourceCounts.h"
 #include "host/ScriptFile.h"
 
 namespace host {
@@ -43,16 +44,21 @@ bool CContainer::CreateWindows() {
                              WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_VISIBLE, 0, 0, kFrameWidth,
                              kFrameHeight, nullptr, nullptr, wc.hInstance, nullptr);
     if (!frame_) return false;
-    // AtlAxWin creates the control named by its window text and activates it in place.
-    site_ = CreateWindowExW(0, L"AtlAxWin", kControlName, WS_CHILD | WS_VISIBLE, kControlLeft,
-                            kControlTop, kControlWidth, kControlHeight, frame_, nullptr,
-                            wc.hInstance, nullptr);
+    CreateSite();
     log_ = CreateWindowExW(WS_EX_CLIENTEDGE, L"EDIT", L"",
                            WS_CHILD | WS_VISIBLE | WS_VSCROLL | ES_MULTILINE | ES_READONLY |
                                ES_AUTOVSCROLL,
                            0, 0, 0, 0, frame_, nullptr, wc.hInstance, nullptr);
     SendMessageW(log_, WM_SETFONT, WPARAM(GetStockObject(DEFAULT_GUI_FONT)), TRUE);
     PlaceLog();
+    return site_ != nullptr;
+}
+
+bool CContainer::CreateSite() {
+    // AtlAxWin creates the control named by its window text and activates it in place.
+    site_ = CreateWindowExW(0, L"AtlAxWin", kControlName, WS_CHILD | WS_VISIBLE, kControlLeft,
+                            kControlTop, kControlWidth, kControlHeight, frame_, nullptr,
+                            GetModuleHandleW(nullptr), nullptr);
     return site_ != nullptr;
 }
 
@@ -157,6 +163,10 @@ void CContainer::ReleaseControl() {
     site_ = nullptr;
     if (log_) PlaceLog();
     PumpMessages(0);
+}
+
+IDispatch* CContainer::ResourceCounts() const {
+    return ResourceCountsObject(ReadResourceCounts(frame_));
 }
 
 bool CContainer::CanUnload() const {

@@ -35,6 +35,9 @@ public:
     HRESULT Deactivate();
     HRESULT Activate();
     void ReleaseControl();
+    // Releases the control and hosts a new one in a new site window at the same place.
+    bool Recreate();
+    IDispatch* ResourceCounts() const;
     HRESULT SafetyResult() const { return safetyResult_; }
     IDispatch* ViewerByForce() const { return forcedViewer_; }
     bool CanUnload() const;
@@ -87,6 +90,8 @@ public:
 
 private:
     bool CreateWindows();
+    bool CreateSite();
+    bool HostControl();
     void PlaceLog();
     HWND ControlWindow() const;
     static LRESULT CALLBACK FrameProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
@@ -98,6 +103,8 @@ private:
 
     std::wstring scriptName_;
     std::vector<std::wstring> args_;
+    using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
+    AtlAxGetControlFn atlAxGetControl_ = nullptr;
     HWND frame_ = nullptr;
     HWND site_ = nullptr; // the AtlAxWin window
     HWND log_ = nullptr;

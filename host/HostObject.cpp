@@ -243,6 +243,18 @@ constexpr Member kMembers[] = {
          }
          return S_OK;
      }},
+    {{L"recreate", 36, kMethod, ""},
+     [](CContainer& c, const Args&, VARIANT* r) {
+         SetBool(r, c.Recreate());
+         return S_OK;
+     }},
+    {{L"resourceCounts", 37, kMethod, ""},
+     [](CContainer& c, const Args&, VARIANT* r) {
+         IDispatch* counts = c.ResourceCounts();
+         V_VT(r) = VT_DISPATCH;
+         V_DISPATCH(r) = counts;
+         return S_OK;
+     }},
 };
 
 } // namespace

@@ -43,12 +43,11 @@ int CContainer::Run(const std::wstring& code) {
     // The platform's ATL host, from atl.dll itself: not every toolchain ships its import library.
     HMODULE atl = LoadLibraryW(L"atl.dll");
     using AtlAxWinInitFn = BOOL(WINAPI*)();
-    using AtlAxGetControlFn = HRESULT(WINAPI*)(HWND, IUnknown**);
     const auto atlAxWinInit = reinterpret_cast<AtlAxWinInitFn>(
         reinterpret_cast<void*>(atl ? GetProcAddress(atl, "AtlAxWinInit") : nullptr));
-    const auto atlAxGetControl = reinterpret_cast<AtlAxGetControlFn>(
+    atlAxGetControl_ = reinterpret_cast<AtlAxGetControlFn>(
         reinterpret_cast<void*>(atl ? GetProcAddress(atl, "AtlAxGetControl") : nullptr));
-    if (!atlAxWinInit || !atlAxGetControl) {
+    if (!atlAxWinInit || !atlAxGetControl_) {
         Fail("cannot load the ATL host (atl.dll)");
         return kExitNoControl;
     }
@@ -56,25 +55,8 @@ int CContainer::Run(const std::wstring& code) {
         Fail("cannot create the container's windows");
         return kExitNoControl;
     }
-    ComPtr<IDispatch> dispatch;
-    if (FAILED(atlAxGetControl(site_, control_.Put())) || !control_ ||
-        FAILED(control_.As(dispatch))) {
-        Fail("cannot host Narvo.Viewer (is Narvo.dll registered?)");
-        return kExitNoControl;
-    }
-    // A browser's page gives the control its site and asks whether it is safe to script; a
-    // control that says no is no `viewer` of the page.
-    if (!pageUrl_.empty()) {
-        if (FAILED(GiveBrowserSite(control_.Get(), pageUrl_))) {
-            Fail("cannot give the control the page's site");
-            return kExitNoControl;
-        }
-        safetyResult_ = NegotiateScriptingSafety(control_.Get());
-    }
+    if (!HostControl()) return kExitNoControl;
     const bool scriptable = SUCCEEDED(safetyResult_);
-    if (scriptable) viewer_->Attach(dispatch.Get());
-    forcedViewer_->Attach(dispatch.Get());
-    dispatch.Reset(); // from here on the page's `viewer` and the site hold the control
     UpdateWindow(frame_);
     PumpMessages(0);
 
@@ -120,6 +102,42 @@ int CContainer::Run(const std::wstring& code) {
     host_->Release();
     DestroyWindow(frame_);
     return scriptFailed_ ? kExitScriptError : 0;
+}
+
+// Takes the control the site window created and hands it to the page's objects; on a browser's
+// page, after giving it the page's site and asking whether it is safe to script.
+bool CContainer::HostControl() {
+    ComPtr<IDispatch> dispatch;
+    if (FAILED(atlAxGetControl_(site_, control_.Put())) || !control_ ||
+        FAILED(control_.As(dispatch))) {
+        Fail("cannot host Narvo.Viewer (is Narvo.dll registered?)");
+        return false;
+    }
+    // A browser's page gives the control its site and asks whether it is safe to script; a
+    // control that says no is no `viewer` of the page.
+    if (!pageUrl_.empty()) {
+        if (FAILED(GiveBrowserSite(control_.Get(), pageUrl_))) {
+            Fail("cannot give the control the page's site");
+            return false;
+        }
+        safetyResult_ = NegotiateScriptingSafety(control_.Get());
+    }
+    if (SUCCEEDED(safetyResult_)) viewer_->Attach(dispatch.Get());
+    forcedViewer_->Attach(dispatch.Get());
+    // From here on the page's `viewer` and the site hold the control.
+    return true;
+}
+
+bool CContainer::Recreate() {
+    ReleaseControl();
+    if (!CreateSite()) {
+        Fail("cannot create the control's site again");
+        return false;
+    }
+    PlaceLog();
+    const bool hosted = HostControl();
+    PumpMessages(0);
+    return hosted;
 }
 
 STDMETHODIMP CContainer::GetItemInfo(LPCOLESTR name, DWORD mask, IUnknown** item,

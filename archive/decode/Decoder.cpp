@@ -3,11 +3,12 @@
 namespace narvo::decode {
 
 namespace {
-enum Method : unsigned { kStored = 0, kDeflate = 8, kBzip2 = 12, kLzma = 14 };
+enum Method : unsigned { kStored = 0, kDeflate = 8, kDeflate64 = 9, kBzip2 = 12, kLzma = 14 };
 }
 
 bool IsSupportedMethod(unsigned method) {
-    return method == kStored || method == kDeflate || method == kBzip2 || method == kLzma;
+    return method == kStored || method == kDeflate || method == kDeflate64 || method == kBzip2 ||
+           method == kLzma;
 }
 
 std::unique_ptr<Decoder> CreateDecoder(unsigned method) {
@@ -16,6 +17,8 @@ std::unique_ptr<Decoder> CreateDecoder(unsigned method) {
         return CreateStoredDecoder();
     case kDeflate:
         return CreateDeflateDecoder();
+    case kDeflate64:
+        return CreateDeflate64Decoder();
     case kBzip2:
         return CreateBzip2Decoder();
     case kLzma:

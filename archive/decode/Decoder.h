@@ -44,6 +44,8 @@ bool IsSupportedMethod(unsigned method);
 // One factory per method file.
 std::unique_ptr<Decoder> CreateStoredDecoder();
 std::unique_ptr<Decoder> CreateDeflateDecoder();
+// Deflate64; plainDeflate has it decode method 8 instead, for checking its core against zlib.
+std::unique_ptr<Decoder> CreateDeflate64Decoder(bool plainDeflate = false);
 std::unique_ptr<Decoder> CreateBzip2Decoder();
 std::unique_ptr<Decoder> CreateLzmaDecoder();
 

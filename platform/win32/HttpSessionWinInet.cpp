@@ -26,6 +26,8 @@ constexpr DWORD kRequestFlags = INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_
 constexpr DWORD kLegacyFlags =
     INTERNET_FLAG_IGNORE_CERT_DATE_INVALID | INTERNET_FLAG_IGNORE_CERT_CN_INVALID;
 constexpr int kMaxRedirects = 10;
+// curl's limit for a reply's header block (CURL_MAX_HTTP_HEADER).
+constexpr DWORD kMaxHeaderBlock = 100 * 1024;
 
 bool IsRedirect(DWORD status) {
     return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
@@ -182,7 +184,9 @@ public:
                                       HTTP_ADDREQ_FLAG_ADD | HTTP_ADDREQ_FLAG_REPLACE);
     }
 
-    bool Send() override { return WaitForAnswer(false) && FollowRedirects() && StartBody(); }
+    bool Send() override {
+        return WaitForAnswer(false) && FollowRedirects() && HeadersAreSound() && StartBody();
+    }
 
     bool SendWithLength(std::uint32_t bodyLength) override {
         INTERNET_BUFFERSA buffers{};
@@ -199,7 +203,9 @@ public:
         return ok && Moved(start, accepted);
     }
 
-    bool EndRequest() override { return WaitForAnswer(true) && FollowRedirects() && StartBody(); }
+    bool EndRequest() override {
+        return WaitForAnswer(true) && FollowRedirects() && HeadersAreSound() && StartBody();
+    }
 
     bool QueryStatus(std::uint32_t& status) override {
         DWORD value = 0, length = sizeof value;
@@ -256,6 +262,57 @@ public:
     }
 
 private:
+    // Wine's WinINet takes some broken replies as whole answers. Those its headers show are
+    // refused here as curl refuses them on the other build: a reply without an HTTP/1 status
+    // line or without any header, a header block past curl's limit, or a Content-Length that is
+    // no number of at most 18 digits or that differs from an earlier one.
+    bool HeadersAreSound() {
+        if (!request_) return false;
+        char version[16];
+        DWORD size = sizeof version;
+        if (!HttpQueryInfoA(request_, HTTP_QUERY_VERSION, version, &size, nullptr) ||
+            std::string_view(version, size).substr(0, 7) != "HTTP/1.")
+            return Refuse();
+        size = 0;
+        HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
+        if (size > kMaxHeaderBlock) return Refuse();
+        // WinINet makes the same status line and no headers of a reply cut off after its status
+        // line and of one without any status line; no server of ours sends a reply without a
+        // single header, so such a reply is refused.
+        std::string raw(size, '\0');
+        if (!HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, raw.data(), &size, nullptr))
+            return Refuse();
+        raw.resize(size);
+        const auto lineEnd = raw.find("\r\n");
+        if (lineEnd == std::string::npos ||
+            raw.find_first_not_of("\r\n", lineEnd) == std::string::npos)
+            return Refuse();
+        std::string first;
+        for (DWORD index = 0;;) {
+            char text[32];
+            size = sizeof text - 1;
+            const DWORD at = index;
+            if (!HttpQueryInfoA(request_, HTTP_QUERY_CONTENT_LENGTH, text, &size, &index)) {
+                if (GetLastError() == ERROR_HTTP_HEADER_NOT_FOUND) return true;
+                return Refuse(); // longer than any number of 18 digits
+            }
+            const std::string_view value(text, size);
+            if (value.empty() || value.size() > 18 ||
+                value.find_first_not_of("0123456789") != std::string_view::npos)
+                return Refuse();
+            if (at == 0)
+                first = value;
+            else if (value != first)
+                return Refuse();
+            if (index == at) return true; // no further header of that name
+        }
+    }
+
+    static bool Refuse() {
+        SetLastError(ERROR_HTTP_INVALID_SERVER_RESPONSE);
+        return false;
+    }
+
     bool OpenRequestHandle(const char* verb, const char* object) {
         const bool get = verb[0] == 'G';
         DWORD flags = kRequestFlags | (get ? INTERNET_FLAG_RELOAD : 0);

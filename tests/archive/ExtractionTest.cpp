@@ -60,15 +60,18 @@ TEST(ExtractCurrentEntry, WritesEntriesFlatReadOnlyWithTheirStoredTime) {
     const std::string zip = dir.File("a.zip");
     const std::uint32_t when = DosDateTime(2019, 11, 3, 14, 7, 58);
     const std::string big = Pattern(200000); // spans several copy pieces
+    // Large enough to be written behind its decoding, from two blocks in turn.
+    const std::string huge = Pattern(5 << 20) + std::string(1 << 20, 'z');
     WriteZip(zip, {{"docs/readme.txt", "nested", true, when},
                    {"stored.bin", big, false, when},
                    {"deflated.bin", big, true, when},
                    {"docs/", ""},
-                   {"empty.txt", "", true, when}});
+                   {"empty.txt", "", true, when},
+                   {"huge.bin", huge, true, when}});
     std::filesystem::create_directory(dir.path() / "out");
     const std::string out = dir.File("out") + platform::PathSeparator();
 
-    EXPECT_EQ(ExtractEach(zip, out), (std::vector<int>{0, 0, 0, 0, 0}));
+    EXPECT_EQ(ExtractEach(zip, out), (std::vector<int>{0, 0, 0, 0, 0, 0}));
 
     EXPECT_EQ(ReadFile(out + "readme.txt"), "nested");
     EXPECT_FALSE(Exists(out + "docs")) << "folders are not recreated";
@@ -76,7 +79,8 @@ TEST(ExtractCurrentEntry, WritesEntriesFlatReadOnlyWithTheirStoredTime) {
     EXPECT_EQ(ReadFile(out + "deflated.bin"), big);
     EXPECT_TRUE(Exists(out + "empty.txt"));
     EXPECT_EQ(ReadFile(out + "empty.txt"), "");
-    for (const char* name : {"readme.txt", "stored.bin", "deflated.bin", "empty.txt"}) {
+    EXPECT_TRUE(ReadFile(out + "huge.bin") == huge);
+    for (const char* name : {"readme.txt", "stored.bin", "deflated.bin", "empty.txt", "huge.bin"}) {
         EXPECT_TRUE(IsReadOnly(out + name)) << name;
         EXPECT_EQ(LastWriteLocalTime(out + name), FromDos(when)) << name;
     }
@@ -169,27 +173,30 @@ TEST(ExtractCurrentEntry, NamesOfAnyLengthAreUsedWhole) {
 }
 
 #ifndef _WIN32
-// A write that fails part way (here a file-size limit, as a full disk would) is reported.
+// A write that fails part way (here a file-size limit, as a full disk would) is reported, for an
+// entry written in turn and for one large enough to be written behind its decoding.
 TEST(ExtractCurrentEntry, FailedWriteReportsErrnoAndKeepsThePartialFile) {
-    TempDir dir;
-    const std::string zip = dir.File("a.zip");
-    WriteZip(zip, {{"big.bin", Pattern(300000)}});
-    struct rlimit saved;
-    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
-    struct rlimit limited = saved;
-    limited.rlim_cur = 100000;
-    auto previous = signal(SIGXFSZ, SIG_IGN);
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
-    testing::internal::CaptureStdout();
-    const std::vector<int> codes = ExtractEach(zip, dir.File("out-"));
-    const std::string printed = testing::internal::GetCapturedStdout();
-    setrlimit(RLIMIT_FSIZE, &saved);
-    signal(SIGXFSZ, previous);
+    for (const std::size_t size : {std::size_t(300000), std::size_t(6) << 20}) {
+        TempDir dir;
+        const std::string zip = dir.File("a.zip");
+        WriteZip(zip, {{"big.bin", Pattern(size)}});
+        struct rlimit saved;
+        ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        struct rlimit limited = saved;
+        limited.rlim_cur = size / 3;
+        auto previous = signal(SIGXFSZ, SIG_IGN);
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limited), 0);
+        testing::internal::CaptureStdout();
+        const std::vector<int> codes = ExtractEach(zip, dir.File("out-"));
+        const std::string printed = testing::internal::GetCapturedStdout();
+        setrlimit(RLIMIT_FSIZE, &saved);
+        signal(SIGXFSZ, previous);
 
-    EXPECT_EQ(codes, std::vector<int>{UNZ_ERRNO});
-    EXPECT_EQ(printed, "error in writing extracted file\n");
-    EXPECT_LE(ReadFile(dir.File("out-big.bin")).size(), 100000u);
-    EXPECT_TRUE(IsReadOnly(dir.File("out-big.bin")));
+        EXPECT_EQ(codes, std::vector<int>{UNZ_ERRNO}) << size;
+        EXPECT_EQ(printed, "error in writing extracted file\n") << size;
+        EXPECT_LE(ReadFile(dir.File("out-big.bin")).size(), size / 3) << size;
+        EXPECT_TRUE(IsReadOnly(dir.File("out-big.bin"))) << size;
+    }
 }
 #endif
 

@@ -12,7 +12,10 @@ cd "$work"
 python3 -c "
 import random
 r = random.Random(5)
-open('doc.txt', 'w').write(''.join('line %d %s\n' % (i, r.choice(['alpha', 'beta', 'gamma'])) for i in range(30000)))"
+open('doc.txt', 'w').write(''.join('line %d %s\n' % (i, r.choice(['alpha', 'beta', 'gamma'])) for i in range(30000)))
+# Repeats from 32 KiB to 64 KiB back and a run far longer than 258 bytes, for Deflate64.
+a, b, c = r.randbytes(24000), r.randbytes(36000), r.randbytes(20000)
+open('big.bin', 'wb').write(a + b + a + b'z' * 200000 + a + c + a + open('doc.txt', 'rb').read())"
 
 # extracts ARCHIVE WHAT: extract-all succeeds and gives doc.txt back byte for byte.
 extracts() {
@@ -51,9 +54,27 @@ extracts with-empty.zip "an empty stored entry"
 bsdtar --format zip -cf bsdtar.zip doc.txt
 extracts bsdtar.zip "bsdtar (data descriptor)"
 
+# Deflate64, as Windows Explorer writes large files: listed, extracted, and damage is found.
+7z a -tzip -mm=Deflate64 7z-deflate64.zip doc.txt big.bin >/dev/null
+extracts 7z-deflate64.zip "7-Zip Deflate64"
+cmp -s o/big.bin big.bin || fail "7-Zip Deflate64: big.bin differs from the original"
+run list 7z-deflate64.zip
+expect 0 "list of a Deflate64 archive"
+[ "$(cut -f1 stdout.txt | sort | tr '\n' ' ')" = "big.bin doc.txt " ] ||
+  fail "list of a Deflate64 archive: $(cat stdout.txt)"
+7z a -tzip -mm=Deflate64 7z-deflate64-big.zip big.bin >/dev/null
+python3 - <<'PY'
+d = bytearray(open('7z-deflate64-big.zip', 'rb').read())
+d[len(d) // 2] ^= 0x10
+open('7z-deflate64-bad.zip', 'wb').write(d)
+PY
+rm -rf o && mkdir o && run extract-all 7z-deflate64-bad.zip o
+expect 1 "a damaged Deflate64 entry"
+grep -Eq "result (-3|-105) " stderr.txt || fail "a damaged Deflate64 entry: $(cat stderr.txt)"
+
 # --- refused before anything is written ---------------------------------------------------------
-7z a -tzip -mm=Deflate64 7z-deflate64.zip doc.txt >/dev/null
-refuses 7z-deflate64.zip "Deflate64" -103 "unsupported compression method 9"
+7z a -tzip -mm=PPMd 7z-ppmd.zip doc.txt >/dev/null
+refuses 7z-ppmd.zip "PPMd" -103 "unsupported compression method 98"
 7z a -tzip -pSECRET -mem=AES256 7z-aes.zip doc.txt >/dev/null
 refuses 7z-aes.zip "AES" -103 "encrypted entry"
 zip -q -P secret zip-crypt.zip doc.txt

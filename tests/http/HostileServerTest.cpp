@@ -133,14 +133,12 @@ TEST(HostileServer, EveryReplyEndsWithACodeAndTheOldFileSurvivesAFailure) {
                                          dest.c_str(), nullptr, 0, nullptr);
         EXPECT_STRNE(DescribeTransferResult(result), "unknown result") << c.what << ": " << result;
 #ifdef _WIN32
-        // Wine's WinINet takes these replies as complete answers (the status line alone as an
-        // empty body, a broken chunk as the end of the body), and the session does not check
-        // them again yet: only the code and the clean folder are checked there.
+        // Wine's WinINet takes these replies as complete answers (a broken chunk as the end of
+        // the body; the 1 MiB line cut short, with the announced body after it), and its headers
+        // do not show the fault: only the code and the clean folder are checked there.
         static const std::vector<std::string> acceptedByWinInet = {
-            "a status line and nothing else", "no status line at all",
-            "a header line of 1 MiB",         "a Content-Length that is no number",
-            "two different Content-Lengths",  "a chunk size that is no number",
-            "a chunk longer than its data",   "a chunk size past 2^64",
+            "a header line of 1 MiB", "a chunk size that is no number",
+            "a chunk longer than its data", "a chunk size past 2^64",
             "chunks without the last one"};
         if (std::find(acceptedByWinInet.begin(), acceptedByWinInet.end(), c.what) !=
             acceptedByWinInet.end()) {
