@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <thread>
 
 namespace narvo::platform {
@@ -334,9 +335,14 @@ private:
         call->request = request_;
         call->endRequest = endRequest;
         if (!call->done) return false;
-        std::thread worker([call] { call->Run(); });
-        if (WaitForSingleObject(call->done, stallMs_) == WAIT_OBJECT_0) {
-            worker.join();
+        std::thread worker;
+        try {
+            worker = std::thread([call] { call->Run(); });
+        } catch (const std::system_error&) {
+            call->Run(); // no thread to spare: wait as WinINet does, unbounded
+        }
+        if (!worker.joinable() || WaitForSingleObject(call->done, stallMs_) == WAIT_OBJECT_0) {
+            if (worker.joinable()) worker.join();
             SetLastError(call->error);
             return call->ok;
         }
