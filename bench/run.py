@@ -73,7 +73,7 @@ def scenarios(narvo, corpus, dest, wine_narvo=None):
     ]
     for zip_name, tag, title, rounds, target in [
         ("small.zip", "small", "20,000 small files", 11, ("bsdtar", 1.0)),
-        ("big.zip", "big", "one 1 GiB entry", 5, ("bsdtar", 0.5)),
+        ("big.zip", "big", "one 1 GiB entry", 9, ("bsdtar", 0.5)),
         ("mixed.zip", "mixed", "2,000 mixed files", 7, None),
     ]:
         extra = limit(c(zip_name)) + wine_extract(zip_name, f"{tag}-fresh") if tag == "big" else []
