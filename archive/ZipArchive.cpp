@@ -126,14 +126,8 @@ private:
     // entry data come here directly.
     static uLong ZCALLBACK Read(voidpf, voidpf handle, void* buffer, uLong size) {
         auto* stream = From(handle);
-        auto* out = static_cast<unsigned char*>(buffer);
-        const ZPOS64_T offset = stream->pos - stream->start; // huge when pos < start
-        if (offset < stream->length && size <= stream->length - offset) {
-            std::memcpy(out, stream->bytes + offset, size);
-            stream->pos += size;
-            return size;
-        }
-        return stream->ReadSlow(out, size);
+        if (size != 0 && narvo_zip_window_take(stream, buffer, size) == size) return size;
+        return stream->ReadSlow(static_cast<unsigned char*>(buffer), size);
     }
 
     uLong ReadSlow(unsigned char* out, uLong size) {

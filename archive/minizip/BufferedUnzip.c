@@ -4,23 +4,13 @@
    half of a large archive's listing time. */
 #include "ZipReadWindow.h"
 
-#include <string.h>
-
 const char narvo_zip_window_tag = 0;
 
 static uLong narvo_zip_read(const zlib_filefunc64_32_def* functions, voidpf stream, void* buffer,
                             uLong size) {
-    if (functions->zfile_func64.opaque == &narvo_zip_window_tag) {
-        struct narvo_zip_window* window = (struct narvo_zip_window*)stream;
-        const ZPOS64_T offset = window->pos - window->start; /* huge when pos < start */
-        if (offset < window->length && size <= window->length - offset) {
-            if (size == 1)
-                *(unsigned char*)buffer = window->bytes[offset];
-            else
-                memcpy(buffer, window->bytes + offset, size);
-            window->pos += size;
-            return size;
-        }
+    if (functions->zfile_func64.opaque == &narvo_zip_window_tag && size != 0) {
+        const uLong taken = narvo_zip_window_take((struct narvo_zip_window*)stream, buffer, size);
+        if (taken == size) return taken;
     }
     return functions->zfile_func64.zread_file(functions->zfile_func64.opaque, stream, buffer, size);
 }

@@ -5,6 +5,8 @@
 
 #include "ioapi.h"
 
+#include <string.h>
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -19,6 +21,20 @@ struct narvo_zip_window {
 
 /* The opaque value of file functions whose streams begin with a narvo_zip_window. */
 extern const char narvo_zip_window_tag;
+
+/* Copies size bytes at the stream's position out of the window and moves on; 0 when the window
+   does not hold them all (the caller then reads through the stream). */
+static inline uLong narvo_zip_window_take(struct narvo_zip_window* window, void* buffer,
+                                          uLong size) {
+    const ZPOS64_T offset = window->pos - window->start; /* huge when pos < start */
+    if (offset >= window->length || size > window->length - offset) return 0;
+    if (size == 1)
+        *(unsigned char*)buffer = window->bytes[offset];
+    else
+        memcpy(buffer, window->bytes + offset, size);
+    window->pos += size;
+    return size;
+}
 
 #ifdef __cplusplus
 }

@@ -269,12 +269,7 @@ private:
     // no number of at most 18 digits or that differs from an earlier one.
     bool HeadersAreSound() {
         if (!request_) return false;
-        char version[16];
-        DWORD size = sizeof version;
-        if (!HttpQueryInfoA(request_, HTTP_QUERY_VERSION, version, &size, nullptr) ||
-            std::string_view(version, size).substr(0, 7) != "HTTP/1.")
-            return Refuse();
-        size = 0;
+        DWORD size = 0;
         HttpQueryInfoA(request_, HTTP_QUERY_RAW_HEADERS_CRLF, nullptr, &size, nullptr);
         if (size > kMaxHeaderBlock) return Refuse();
         // WinINet makes the same status line and no headers of a reply cut off after its status
@@ -285,7 +280,7 @@ private:
             return Refuse();
         raw.resize(size);
         const auto lineEnd = raw.find("\r\n");
-        if (lineEnd == std::string::npos ||
+        if (raw.compare(0, 7, "HTTP/1.") != 0 || lineEnd == std::string::npos ||
             raw.find_first_not_of("\r\n", lineEnd) == std::string::npos)
             return Refuse();
         std::string first;

@@ -4,6 +4,8 @@
 // malformed streams, which must fail, not misbehave. 7-Zip's archives: tests/cli.
 #include "archive/decode/Decoder.h"
 
+#include "tests/support/TestSupport.h"
+
 #include <gtest/gtest.h>
 #include <zlib.h>
 
@@ -48,20 +50,6 @@ Result Decode(narvo::decode::Decoder& decoder, const std::string& stream, std::s
     r.stopped = r.stopped || (r.status == DecodeStatus::NeedInput && fed == stream.size());
     decoder.Finish();
     return r;
-}
-
-std::string ZlibDeflate(const std::string& data, int level, int strategy) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -15, 8, strategy), Z_OK);
-    std::string out(deflateBound(&z, uLong(data.size())), '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
-    z.avail_in = uInt(data.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
 }
 
 std::string Noise(std::mt19937& rng, std::size_t size) {
@@ -166,7 +154,7 @@ TEST(Deflate64Decoder, PlainDeflateMatchesZlibAtEveryLevelInPiecesOfAnySize) {
         for (const int strategy : {Z_DEFAULT_STRATEGY, Z_FIXED, Z_HUFFMAN_ONLY, Z_RLE}) {
             if (strategy != Z_DEFAULT_STRATEGY && level != 6) continue;
             for (const std::string& data : samples) {
-                const Result r = Decode(*decoder, ZlibDeflate(data, level, strategy),
+                const Result r = Decode(*decoder, narvo::test::RawDeflate(data, level, strategy),
                                         1 + rng() % 70000, 1 + rng() % 300000);
                 ASSERT_EQ(r.status, DecodeStatus::End) << level << "/" << strategy;
                 EXPECT_TRUE(r.out == data) << level << "/" << strategy << "/" << data.size();
@@ -177,8 +165,9 @@ TEST(Deflate64Decoder, PlainDeflateMatchesZlibAtEveryLevelInPiecesOfAnySize) {
     const std::string small = mixed.substr(0, 40000);
     for (const int level : {0, 1, 9}) {
         for (const auto& [in, out] : {std::pair{1, 1 << 17}, {1 << 16, 1}, {3, 2}}) {
-            const Result r = Decode(*decoder, ZlibDeflate(small, level, Z_DEFAULT_STRATEGY), in,
-                                    out, unsigned(level));
+            const Result r =
+                Decode(*decoder, narvo::test::RawDeflate(small, level, Z_DEFAULT_STRATEGY), in, out,
+                       unsigned(level));
             ASSERT_EQ(r.status, DecodeStatus::End) << level << " " << in << " " << out;
             EXPECT_TRUE(r.out == small) << level << " " << in << " " << out;
         }

@@ -29,26 +29,7 @@ struct Stream {
 };
 
 std::string Deflate(const std::string& data, const Stream& how) {
-    z_stream z{};
-    EXPECT_EQ(deflateInit2(&z, how.level, Z_DEFLATED, -how.windowBits, 8, how.strategy), Z_OK);
-    std::string out(deflateBound(&z, uLong(data.size())) + 64 + data.size() / 64, '\0');
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = uInt(out.size());
-    std::size_t done = 0;
-    for (int piece = 0;; ++piece) {
-        const std::size_t n =
-            how.flushEvery ? std::min(how.flushEvery, data.size() - done) : data.size() - done;
-        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + done));
-        z.avail_in = uInt(n);
-        done += n;
-        const int flush = done == data.size() ? Z_FINISH : piece % 2 ? Z_FULL_FLUSH : Z_SYNC_FLUSH;
-        const int rc = deflate(&z, flush);
-        EXPECT_EQ(rc, flush == Z_FINISH ? Z_STREAM_END : Z_OK);
-        if (flush == Z_FINISH) break;
-    }
-    out.resize(z.total_out);
-    deflateEnd(&z);
-    return out;
+    return RawDeflate(data, how.level, how.strategy, how.windowBits, how.flushEvery);
 }
 
 // zlib's raw inflate of a whole stream.

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <unzip.h>
 #include <zip.h>
+#include <zlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -202,6 +204,30 @@ void PatchFile(const std::string& path, std::uint64_t offset, const std::string&
     file.seekp(std::streamoff(offset));
     file.write(bytes.data(), std::streamsize(bytes.size()));
     ASSERT_TRUE(file.good()) << path;
+}
+
+std::string RawDeflate(const std::string& data, int level, int strategy, int windowBits,
+                       std::size_t flushEvery) {
+    z_stream z{};
+    EXPECT_EQ(deflateInit2(&z, level, Z_DEFLATED, -windowBits, 8, strategy), Z_OK);
+    std::string out(deflateBound(&z, uLong(data.size())) + 64 + data.size() / 64, '\0');
+    z.next_out = reinterpret_cast<Bytef*>(out.data());
+    z.avail_out = uInt(out.size());
+    std::size_t done = 0;
+    for (int piece = 0;; ++piece) {
+        const std::size_t n =
+            flushEvery ? std::min(flushEvery, data.size() - done) : data.size() - done;
+        z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + done));
+        z.avail_in = uInt(n);
+        done += n;
+        const int flush = done == data.size() ? Z_FINISH : piece % 2 ? Z_FULL_FLUSH : Z_SYNC_FLUSH;
+        const int rc = deflate(&z, flush);
+        EXPECT_EQ(rc, flush == Z_FINISH ? Z_STREAM_END : Z_OK);
+        if (flush == Z_FINISH) break;
+    }
+    out.resize(z.total_out);
+    deflateEnd(&z);
+    return out;
 }
 
 } // namespace narvo::test

@@ -41,6 +41,13 @@ struct ZipEntry {
 void WriteZip(const std::string& path, const std::vector<ZipEntry>& entries);
 
 std::string ReadFile(const std::string& path);
+
+// zlib's raw deflate stream of data (no header, windowBits 9..15). flushEvery > 0 feeds data in
+// pieces of that size ending alternately in a sync and a full flush, which writes empty stored
+// blocks between them. strategy 0 is zlib's default.
+std::string RawDeflate(const std::string& data, int level = 6, int strategy = 0,
+                       int windowBits = 15, std::size_t flushEvery = 0);
+
 void WriteFile(const std::string& path, const std::string& data);
 bool Exists(const std::string& path);
 bool IsReadOnly(const std::string& path);
