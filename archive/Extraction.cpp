@@ -130,7 +130,11 @@ int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::s
 // size is written.
 int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint64_t start,
                       decode::Decoder& decoder, platform::OutputFile& file) {
-    if (!decoder.Init({info.uncompressed_size, unsigned(info.flag)})) return Z_MEM_ERROR;
+    decode::EntryFacts facts{info.uncompressed_size, unsigned(info.flag), info.compressed_size, {}};
+    facts.openSource = [&archive, start, &info] {
+        return archive.OpenSource(start, info.compressed_size);
+    };
+    if (!decoder.Init(facts)) return Z_MEM_ERROR;
     std::uint64_t position = start, rawLeft = info.compressed_size;
     std::uint64_t outLeft = info.uncompressed_size;
     std::uint32_t crc = 0;
@@ -150,6 +154,11 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
                 result = Z_DATA_ERROR;
                 break;
             }
+            // What a second decoder has decoded already is not read again.
+            const std::uint64_t skip =
+                std::min(decoder.NextInput(position - start) - (position - start), rawLeft);
+            position += skip;
+            rawLeft -= skip;
             // An entry without data (an empty stored file) is fed once, empty and last.
             const std::size_t want = std::size_t(std::min<std::uint64_t>(in_.size(), rawLeft));
             if (want != 0 && archive.ReadRaw(position, in_.data(), want) != want) {
@@ -163,12 +172,13 @@ int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint
             decoder.Feed(in_.data(), want, fedLast);
         }
         std::size_t produced = 0;
-        status = decoder.Produce(block, out_.size(), produced);
+        const unsigned char* data = block;
+        status = decoder.ProduceAny(block, out_.size(), data, produced);
         const bool overrun = produced > outLeft;
         if (overrun) produced = std::size_t(outLeft);
         if (produced != 0) {
-            crc = Crc32Update(crc, block, produced);
-            if (behind ? !behind->Hand(block, produced) : !file.Write(block, produced)) {
+            crc = Crc32Update(crc, data, produced);
+            if (behind ? !behind->Hand(data, produced) : !file.Write(data, produced)) {
                 Diagnose("error in writing extracted file");
                 result = UNZ_ERRNO;
                 break;

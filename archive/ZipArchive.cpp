@@ -310,6 +310,46 @@ void ZipReader::Close() {
     handle_ = nullptr;
 }
 
+namespace {
+
+class ArchiveSource final : public decode::RawSource {
+public:
+    ArchiveSource(const std::string& path, std::uint64_t start, std::uint64_t size)
+        : functions_(BufferedFileFunctions()), start_(start), size_(size) {
+        stream_ = functions_.zopen64_file(functions_.opaque, path.c_str(),
+                                          ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    }
+    ~ArchiveSource() override {
+        if (stream_) functions_.zclose_file(functions_.opaque, stream_);
+    }
+    ArchiveSource(const ArchiveSource&) = delete;
+    ArchiveSource& operator=(const ArchiveSource&) = delete;
+    bool IsOpen() const { return stream_ != nullptr; }
+
+    std::size_t Read(std::uint64_t offset, void* buffer, std::size_t size) override {
+        if (offset >= size_ || size == 0) return 0;
+        size = std::size_t(std::min<std::uint64_t>(size, size_ - offset));
+        if (functions_.zseek64_file(functions_.opaque, stream_, start_ + offset,
+                                    ZLIB_FILEFUNC_SEEK_SET) != 0)
+            return 0;
+        return functions_.zread_file(functions_.opaque, stream_, buffer, uLong(size));
+    }
+
+private:
+    zlib_filefunc64_def functions_;
+    voidpf stream_ = nullptr;
+    std::uint64_t start_, size_;
+};
+
+} // namespace
+
+std::unique_ptr<decode::RawSource> ZipReader::OpenSource(std::uint64_t start,
+                                                         std::uint64_t size) const {
+    auto source = std::make_unique<ArchiveSource>(path_, start, size);
+    if (!source->IsOpen()) return nullptr;
+    return source;
+}
+
 std::size_t ZipReader::ReadRaw(std::uint64_t pos, void* buffer, std::size_t size) {
     if (size == 0) return 0;
     if (!raw_ ||

@@ -1,9 +1,12 @@
 #pragma once
 // Small helpers over minizip's unzip API shared by listing and extraction.
+#include "archive/decode/Decoder.h"
+
 #include <unzip.h>
 
 #include <cstdint>
 #include <cstddef>
+#include <memory>
 #include <string>
 
 namespace narvo {
@@ -36,6 +39,9 @@ public:
     int CheckEntriesApart(std::uint64_t entryCount);
     // Reads raw bytes of the archive at pos; the count read (short at the end or on an error).
     std::size_t ReadRaw(std::uint64_t pos, void* buffer, std::size_t size);
+    // The size bytes from start on through a stream of their own, for another thread; null when
+    // the archive cannot be opened again.
+    std::unique_ptr<decode::RawSource> OpenSource(std::uint64_t start, std::uint64_t size) const;
 
 private:
     bool OpenRaw();

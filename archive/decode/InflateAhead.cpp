@@ -1,0 +1,221 @@
+#include "archive/decode/InflateAhead.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+namespace narvo::decode {
+
+namespace {
+
+// The scan reads this much at a time, each read overlapping the last by more than the longest
+// run of stored blocks an entry point needs (32 KiB less a byte, then a whole 64 KiB block).
+constexpr std::size_t kScan = 1024 * 1024, kOverlap = 160 * 1024;
+constexpr std::size_t kInput = 256 * 1024, kStep = 256 * 1024;
+// An entry point this close to the end leaves too little to share.
+constexpr std::uint64_t kShortestTail = 256 * 1024;
+
+unsigned Le16(const unsigned char* p) {
+    return unsigned(p[0]) | unsigned(p[1]) << 8;
+}
+
+// LEN and its complement NLEN, as a stored block's header ends.
+bool IsStoredLength(const unsigned char* p) {
+    return (Le16(p) ^ Le16(p + 2)) == 0xFFFF;
+}
+
+} // namespace
+
+std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t size,
+                                         std::size_t from, unsigned char* window) {
+    struct Run {
+        std::size_t start, length;
+    };
+    std::vector<Run> runs;
+    for (std::size_t h = std::max<std::size_t>(from, 1); h + 4 <= size; ++h) {
+        // The block's three header bits are zero and writers pad them to the byte with zeros,
+        // so the byte before LEN is below 0x20. Other padding only loses the point.
+        if (data[h - 1] >= 0x20 || !IsStoredLength(data + h)) continue;
+        runs.clear();
+        std::size_t at = h + 4 + Le16(data + h), content = Le16(data + h);
+        runs.push_back({h + 4, content});
+        // Further stored blocks follow on byte boundaries: a zero header byte, then LEN/NLEN.
+        while (content < kInflateWindow && at + 5 <= size && data[at] == 0 &&
+               IsStoredLength(data + at + 1)) {
+            const std::size_t length = Le16(data + at + 1);
+            runs.push_back({at + 5, length});
+            content += length;
+            at += 5 + length;
+        }
+        // Block type 3 does not exist: the next block cannot start here.
+        if (content < kInflateWindow || at >= size || ((data[at] >> 1) & 3) == 3) continue;
+        std::size_t need = kInflateWindow;
+        for (auto run = runs.rbegin(); need != 0; ++run) {
+            const std::size_t n = std::min(need, run->length);
+            std::memcpy(window + need - n, data + run->start + run->length - n, n);
+            need -= n;
+        }
+        return EntryPoint{h - 1, at};
+    }
+    return std::nullopt;
+}
+
+InflateAhead::InflateAhead(std::unique_ptr<RawSource> source, std::uint64_t input,
+                           std::size_t segment, std::uint64_t gap)
+    : source_(std::move(source)), input_(input), gap_(gap),
+      segment_(segment), buffers_{AlignedBuffer(segment), AlignedBuffer(segment)}, scan_(kScan),
+      in_(kInput), state_(std::make_unique<inflate_state>()) {
+    thread_ = std::thread([this] { Run(); });
+}
+
+InflateAhead::~InflateAhead() {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        quit_ = true;
+        stop_ = true;
+    }
+    changed_.notify_all();
+    thread_.join();
+}
+
+std::optional<EntryPoint> InflateAhead::Candidate(bool waitForSearch) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if (waitForSearch)
+        changed_.wait(hold, [this] { return phase_ != Phase::Searching || busy_[current_]; });
+    if (phase_ == Phase::Decoding || phase_ == Phase::Ready) return candidate_;
+    return std::nullopt;
+}
+
+void InflateAhead::StopDecoding(std::unique_lock<std::mutex>& hold) {
+    stop_ = true;
+    changed_.wait(hold, [this] { return phase_ != Phase::Decoding; });
+    stop_ = false;
+}
+
+bool InflateAhead::Take(std::uint64_t at, const unsigned char* tail,
+                        std::unique_ptr<inflate_state>& state, Segment& segment) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if ((phase_ != Phase::Decoding && phase_ != Phase::Ready) || candidate_.at != at) return false;
+    StopDecoding(hold);
+    if (phase_ != Phase::Ready) return false; // it found the point false itself
+    if (std::memcmp(window_, tail, kInflateWindow) != 0) {
+        phase_ = Phase::Searching;
+        searchFrom_ = at + gap_;
+        hold.unlock();
+        changed_.notify_all();
+        return false;
+    }
+    state.swap(state_);
+    segment = {buffers_[current_].data(), produced_, resumeAt_, current_};
+    busy_[current_] = true;
+    current_ ^= 1;
+    phase_ = Phase::Searching;
+    searchFrom_ = resumeAt_ + gap_;
+    hold.unlock();
+    changed_.notify_all();
+    return true;
+}
+
+void InflateAhead::Drop(std::uint64_t at, std::uint64_t position) {
+    std::unique_lock<std::mutex> hold(lock_);
+    if ((phase_ != Phase::Decoding && phase_ != Phase::Ready) || candidate_.at != at) return;
+    StopDecoding(hold);
+    if (phase_ == Phase::Ready) phase_ = Phase::Searching;
+    searchFrom_ = std::max(searchFrom_, position + gap_);
+    hold.unlock();
+    changed_.notify_all();
+}
+
+void InflateAhead::Release(int buffer) {
+    {
+        std::lock_guard<std::mutex> hold(lock_);
+        busy_[buffer] = false;
+    }
+    changed_.notify_all();
+}
+
+void InflateAhead::Run() {
+    std::unique_lock<std::mutex> hold(lock_);
+    for (;;) {
+        changed_.wait(hold,
+                      [this] { return quit_ || (phase_ == Phase::Searching && !busy_[current_]); });
+        if (quit_) return;
+        const std::uint64_t from =
+            std::max(searchFrom_, position_.load(std::memory_order_relaxed) + gap_);
+        hold.unlock();
+        const std::optional<EntryPoint> found = Search(from);
+        if (found) {
+            isal_inflate_init(state_.get());
+            state_->crc_flag = ISAL_DEFLATE;
+            isal_inflate_set_dict(state_.get(), window_, kInflateWindow);
+        }
+        hold.lock();
+        if (quit_) return;
+        if (!found) {
+            phase_ = Phase::Exhausted;
+            changed_.notify_all();
+            continue; // waits for the end
+        }
+        candidate_ = *found;
+        phase_ = Phase::Decoding;
+        hold.unlock();
+        changed_.notify_all();
+        const Outcome outcome = DecodeSegment(found->at);
+        hold.lock();
+        if (outcome == Outcome::Invalid) {
+            // A false point, usually found out within a few bytes: look on just past it.
+            phase_ = Phase::Searching;
+            searchFrom_ = found->check + 2;
+        } else {
+            phase_ = outcome == Outcome::Ready ? Phase::Ready : Phase::Exhausted;
+        }
+        hold.unlock();
+        changed_.notify_all();
+        hold.lock();
+    }
+}
+
+std::optional<EntryPoint> InflateAhead::Search(std::uint64_t from) {
+    for (std::uint64_t base = from; base < input_ && !quit_;) {
+        const std::size_t want = std::size_t(std::min<std::uint64_t>(kScan, input_ - base));
+        const std::size_t got = source_->Read(base, scan_.data(), want);
+        if (got != want) return std::nullopt;
+        if (auto point = FindEntryPoint(scan_.data(), got, 1, window_)) {
+            if (base + point->at + kShortestTail > input_) return std::nullopt;
+            return EntryPoint{base + point->check, base + point->at};
+        }
+        if (base + got >= input_) break;
+        base += got - kOverlap;
+    }
+    return std::nullopt;
+}
+
+InflateAhead::Outcome InflateAhead::DecodeSegment(std::uint64_t at) {
+    unsigned char* out = buffers_[current_].data();
+    std::size_t filled = 0;
+    std::uint64_t position = at;
+    state_->avail_in = 0;
+    while (!stop_.load(std::memory_order_relaxed) && filled < segment_) {
+        if (state_->avail_in == 0 && position < input_) {
+            const std::size_t want =
+                std::size_t(std::min<std::uint64_t>(kInput, input_ - position));
+            if (source_->Read(position, in_.data(), want) != want) return Outcome::Broken;
+            state_->next_in = in_.data();
+            state_->avail_in = std::uint32_t(want);
+            position += want;
+        }
+        const std::uint32_t room = std::uint32_t(std::min(kStep, segment_ - filled));
+        state_->next_out = out + filled;
+        state_->avail_out = room;
+        if (isal_inflate(state_.get()) < 0) return Outcome::Invalid;
+        filled += room - state_->avail_out;
+        if (state_->block_state == ISAL_BLOCK_FINISH) break;
+        // Input used up short of the stream's end: the first decoder will find the same.
+        if (state_->avail_out == room && state_->avail_in == 0 && position == input_) break;
+    }
+    produced_ = filled;
+    resumeAt_ = position - state_->avail_in;
+    return Outcome::Ready;
+}
+
+} // namespace narvo::decode
