@@ -2,7 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
-#include <vector>
+#include <utility>
 
 namespace narvo::decode {
 
@@ -28,33 +28,36 @@ bool IsStoredLength(const unsigned char* p) {
 
 std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t size,
                                          std::size_t from, unsigned char* window) {
-    struct Run {
-        std::size_t start, length;
+    // Visits the stored blocks from the one whose LEN is at h on, while they hold less than the
+    // window; the offset after the last. Empty blocks count too, up to a bound on the walk.
+    const auto walk = [&](std::size_t h, auto&& visit) {
+        std::size_t at = h + 4 + Le16(data + h), content = Le16(data + h);
+        visit(h + 4, Le16(data + h));
+        // Further stored blocks follow on byte boundaries: a zero header byte, then LEN/NLEN.
+        for (int links = 0; links < 1024 && content < kInflateWindow && at + 5 <= size &&
+                            data[at] == 0 && IsStoredLength(data + at + 1);
+             ++links) {
+            const std::size_t length = Le16(data + at + 1);
+            visit(at + 5, length);
+            content += length;
+            at += 5 + length;
+        }
+        return std::pair(at, content);
     };
-    std::vector<Run> runs;
     for (std::size_t h = std::max<std::size_t>(from, 1); h + 4 <= size; ++h) {
         // The block's three header bits are zero and writers pad them to the byte with zeros,
         // so the byte before LEN is below 0x20. Other padding only loses the point.
         if (data[h - 1] >= 0x20 || !IsStoredLength(data + h)) continue;
-        runs.clear();
-        std::size_t at = h + 4 + Le16(data + h), content = Le16(data + h);
-        runs.push_back({h + 4, content});
-        // Further stored blocks follow on byte boundaries: a zero header byte, then LEN/NLEN.
-        while (content < kInflateWindow && at + 5 <= size && data[at] == 0 &&
-               IsStoredLength(data + at + 1)) {
-            const std::size_t length = Le16(data + at + 1);
-            runs.push_back({at + 5, length});
-            content += length;
-            at += 5 + length;
-        }
+        const auto [at, content] = walk(h, [](std::size_t, std::size_t) {});
         // Block type 3 does not exist: the next block cannot start here.
         if (content < kInflateWindow || at >= size || ((data[at] >> 1) & 3) == 3) continue;
-        std::size_t need = kInflateWindow;
-        for (auto run = runs.rbegin(); need != 0; ++run) {
-            const std::size_t n = std::min(need, run->length);
-            std::memcpy(window + need - n, data + run->start + run->length - n, n);
-            need -= n;
-        }
+        std::size_t skip = content - kInflateWindow, filled = 0;
+        walk(h, [&](std::size_t start, std::size_t length) {
+            const std::size_t dropped = std::min(skip, length);
+            skip -= dropped;
+            std::memcpy(window + filled, data + start + dropped, length - dropped);
+            filled += length - dropped;
+        });
         return EntryPoint{h - 1, at};
     }
     return std::nullopt;
