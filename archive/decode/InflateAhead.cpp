@@ -1,5 +1,7 @@
 #include "archive/decode/InflateAhead.h"
 
+#include <emmintrin.h>
+
 #include <algorithm>
 #include <cstring>
 #include <utility>
@@ -14,6 +16,9 @@ constexpr std::size_t kScan = 1024 * 1024, kOverlap = 160 * 1024;
 constexpr std::size_t kInput = 256 * 1024, kStep = 256 * 1024;
 // An entry point this close to the end leaves too little to share.
 constexpr std::uint64_t kShortestTail = 256 * 1024;
+// Raw bytes scanned in vain after which the search gives up on the entry: the scan runs beside
+// the decoder, and a stream without stored stretches (text alone) would pay for it whole.
+constexpr std::uint64_t kFruitlessScan = 32u << 20;
 
 unsigned Le16(const unsigned char* p) {
     return unsigned(p[0]) | unsigned(p[1]) << 8;
@@ -44,13 +49,14 @@ std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t 
         }
         return std::pair(at, content);
     };
-    for (std::size_t h = std::max<std::size_t>(from, 1); h + 4 <= size; ++h) {
+    const auto tryAt = [&](std::size_t h) -> std::optional<EntryPoint> {
         // The block's three header bits are zero and writers pad them to the byte with zeros,
         // so the byte before LEN is below 0x20. Other padding only loses the point.
-        if (data[h - 1] >= 0x20 || !IsStoredLength(data + h)) continue;
+        if (data[h - 1] >= 0x20 || !IsStoredLength(data + h)) return std::nullopt;
         const auto [at, content] = walk(h, [](std::size_t, std::size_t) {});
         // Block type 3 does not exist: the next block cannot start here.
-        if (content < kInflateWindow || at >= size || ((data[at] >> 1) & 3) == 3) continue;
+        if (content < kInflateWindow || at >= size || ((data[at] >> 1) & 3) == 3)
+            return std::nullopt;
         std::size_t skip = content - kInflateWindow, filled = 0;
         walk(h, [&](std::size_t start, std::size_t length) {
             const std::size_t dropped = std::min(skip, length);
@@ -59,6 +65,22 @@ std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t 
             filled += length - dropped;
         });
         return EntryPoint{h - 1, at};
+    };
+    std::size_t h = std::max<std::size_t>(from, 1);
+    // Sixteen places at a time: a byte and the one two on must be each other's complement,
+    // which leaves one place in 256 to look at closely. The scan otherwise costs a large entry
+    // without stored stretches a tenth of its time.
+    const __m128i ones = _mm_set1_epi8(-1);
+    for (; h + 18 <= size; h += 16) {
+        const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + h));
+        const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + h + 2));
+        for (unsigned mask = unsigned(_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_xor_si128(a, b), ones)));
+             mask != 0; mask &= mask - 1) {
+            if (auto point = tryAt(h + unsigned(__builtin_ctz(mask)))) return point;
+        }
+    }
+    for (; h + 4 <= size; ++h) {
+        if (auto point = tryAt(h)) return point;
     }
     return std::nullopt;
 }
@@ -109,6 +131,7 @@ bool InflateAhead::Take(std::uint64_t at, const unsigned char* tail,
         return false;
     }
     state.swap(state_);
+    ++taken_;
     segment = {buffers_[current_].data(), produced_, resumeAt_, current_};
     busy_[current_] = true;
     current_ ^= 1;
@@ -139,14 +162,19 @@ void InflateAhead::Release(int buffer) {
 
 void InflateAhead::Run() {
     std::unique_lock<std::mutex> hold(lock_);
+    std::uint64_t budget = kFruitlessScan, takenBefore = 0;
     for (;;) {
         changed_.wait(hold,
                       [this] { return quit_ || (phase_ == Phase::Searching && !busy_[current_]); });
         if (quit_) return;
+        if (taken_ != takenBefore) { // a segment was used: the stream has stretches after all
+            takenBefore = taken_;
+            budget = kFruitlessScan;
+        }
         const std::uint64_t from =
             std::max(searchFrom_, position_.load(std::memory_order_relaxed) + gap_);
         hold.unlock();
-        const std::optional<EntryPoint> found = Search(from);
+        const std::optional<EntryPoint> found = Search(from, budget);
         if (found) {
             isal_inflate_init(state_.get());
             state_->crc_flag = ISAL_DEFLATE;
@@ -178,9 +206,11 @@ void InflateAhead::Run() {
     }
 }
 
-std::optional<EntryPoint> InflateAhead::Search(std::uint64_t from) {
+std::optional<EntryPoint> InflateAhead::Search(std::uint64_t from, std::uint64_t& budget) {
     for (std::uint64_t base = from; base < input_ && !quit_;) {
         const std::size_t want = std::size_t(std::min<std::uint64_t>(kScan, input_ - base));
+        if (budget < want) return std::nullopt;
+        budget -= want;
         const std::size_t got = source_->Read(base, scan_.data(), want);
         if (got != want) return std::nullopt;
         if (auto point = FindEntryPoint(scan_.data(), got, 1, window_)) {

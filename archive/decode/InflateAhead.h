@@ -73,7 +73,7 @@ private:
     enum class Outcome { Ready, Invalid, Broken };
 
     void Run();
-    std::optional<EntryPoint> Search(std::uint64_t from);
+    std::optional<EntryPoint> Search(std::uint64_t from, std::uint64_t& budget);
     Outcome DecodeSegment(std::uint64_t at);
     void StopDecoding(std::unique_lock<std::mutex>& hold);
 
@@ -89,7 +89,7 @@ private:
     Phase phase_ = Phase::Searching;
     EntryPoint candidate_;
     std::uint64_t searchFrom_ = 0, resumeAt_ = 0;
-    std::size_t produced_ = 0;
+    std::size_t produced_ = 0, taken_ = 0;
     int current_ = 0;
     bool busy_[2] = {false, false};
     std::atomic<bool> stop_{false}, quit_{false};
