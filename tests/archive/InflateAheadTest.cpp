@@ -3,6 +3,7 @@
 // must decode to the same bytes with the same outcome, intact or damaged, and a block the decoder
 // hands out of its own must stay put while the caller is still writing it.
 #include "archive/decode/Decoder.h"
+#include "tests/support/MemorySource.h"
 #include "archive/decode/InflateAhead.h"
 #include "tests/support/TestSupport.h"
 
@@ -18,20 +19,6 @@ using namespace narvo;
 using namespace narvo::decode;
 
 namespace {
-
-class MemorySource final : public RawSource {
-public:
-    explicit MemorySource(const std::string& bytes) : bytes_(bytes) {}
-    std::size_t Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-        if (offset >= bytes_.size()) return 0;
-        size = std::min<std::size_t>(size, bytes_.size() - std::size_t(offset));
-        std::memcpy(buffer, bytes_.data() + offset, size);
-        return size;
-    }
-
-private:
-    const std::string& bytes_;
-};
 
 // 64 KiB pieces of text, noise, counters and runs, as in the benchmark's large entry.
 std::string MixedData(std::size_t pieces, unsigned seed) {
@@ -83,7 +70,8 @@ Outcome DecodeAll(const std::string& stream, std::size_t size, bool ahead, std::
     tuning.waitForSearch = true;
     auto decoder = CreateDeflateDecoder(tuning);
     EntryFacts facts{size, 0, stream.size(), nullptr};
-    if (ahead) facts.openSource = [&stream] { return std::make_unique<MemorySource>(stream); };
+    if (ahead)
+        facts.openSource = [&stream] { return std::make_unique<test::MemorySource>(stream); };
     EXPECT_TRUE(decoder->Init(facts));
     Outcome result;
     std::string block(256 * 1024, '\0');

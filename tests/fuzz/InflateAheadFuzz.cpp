@@ -4,6 +4,7 @@
 // and end the same way, and a block the decoder hands out of its own must not change while the
 // caller still holds it.
 #include "archive/decode/Decoder.h"
+#include "tests/support/MemorySource.h"
 #include "tests/fuzz/FuzzSupport.h"
 
 #include <cstring>
@@ -17,20 +18,6 @@ namespace {
 
 constexpr std::size_t kMostOutput = 4u << 20; // a few KiB of input can announce far more
 
-class StringSource final : public RawSource {
-public:
-    explicit StringSource(const std::string& bytes) : bytes_(bytes) {}
-    std::size_t Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-        if (offset >= bytes_.size()) return 0;
-        size = std::min<std::size_t>(size, bytes_.size() - std::size_t(offset));
-        std::memcpy(buffer, bytes_.data() + offset, size);
-        return size;
-    }
-
-private:
-    const std::string& bytes_;
-};
-
 struct Run {
     std::string bytes;
     DecodeStatus status = DecodeStatus::NeedInput;
@@ -43,7 +30,8 @@ Run Decode(const std::string& stream, bool ahead) {
     tuning.waitForSearch = true;
     auto decoder = CreateDeflateDecoder(tuning);
     EntryFacts facts{0, 0, stream.size(), nullptr};
-    if (ahead) facts.openSource = [&stream] { return std::make_unique<StringSource>(stream); };
+    if (ahead)
+        facts.openSource = [&stream] { return std::make_unique<test::MemorySource>(stream); };
     FUZZ_REQUIRE(decoder->Init(facts), "Init failed");
     Run run;
     std::string block(16384, '\0');
