@@ -7,6 +7,7 @@
 #include "archive/decode/InflateAhead.h"
 
 #include <isa-l/igzip_lib.h>
+#include <cstring>
 #include <optional>
 #include <stdexcept>
 #else
@@ -34,6 +35,7 @@ public:
         handed_[0] = handed_[1] = 0;
         pending_.reset();
         point_.reset();
+        tailKept_ = 0;
         ahead_.reset();
         if (entry.openSource && entry.compressedSize >= tuning_.minimumInput) StartAhead(entry);
         return true;
@@ -100,18 +102,21 @@ private:
 
     DecodeStatus Decode(unsigned char* out, std::size_t capacity, std::size_t& produced) {
         // Where an entry point lies ahead, the input stops first where its stored blocks begin,
-        // then where they end, so that the call reaching it decodes them whole.
+        // then where they end; the output in between is kept for the check there.
         std::uint64_t limit = fedEnd_;
         if (ahead_) {
             ahead_->Report(cursor_);
-            point_ = ahead_->Candidate(tuning_.waitForSearch);
-            if (point_ && cursor_ > point_->check) {
+            const std::optional<EntryPoint> point = ahead_->Candidate(tuning_.waitForSearch);
+            if (!point || !point_ || point->at != point_->at) tailKept_ = 0;
+            point_ = point;
+            if (point_ && cursor_ >= point_->at) { // found too late to be checked
                 ahead_->Drop(point_->at, cursor_);
                 point_.reset();
             }
             if (point_)
                 limit = std::min(limit, cursor_ < point_->check ? point_->check : point_->at);
         }
+        const bool pastCheck = point_ && cursor_ >= point_->check;
         const std::uint32_t room = std::uint32_t(std::min<std::size_t>(capacity, UINT32_MAX));
         const bool inFed = cursor_ < limit;
         state_->next_in = inFed ? const_cast<std::uint8_t*>(fed_) + (cursor_ - fedStart_) : nullptr;
@@ -124,23 +129,38 @@ private:
         if (rc < 0) return DecodeStatus::Corrupt;
         // Finished means the last block ended and everything decoded has been handed out.
         if (state_->block_state == ISAL_BLOCK_FINISH) return DecodeStatus::End;
-        // After a segment is taken, the next call hands it out whatever the input.
-        if (point_ && limit == point_->at && cursor_ == limit && Arrive(out, produced))
-            return DecodeStatus::OutputFull;
+        if (pastCheck) {
+            KeepTail(out, produced);
+            // After a segment is taken, the next call hands it out whatever the input.
+            if (cursor_ == point_->at && Arrive()) return DecodeStatus::OutputFull;
+        }
         if (state_->avail_out == 0 || cursor_ < fedEnd_) return DecodeStatus::OutputFull;
         return DecodeStatus::NeedInput;
     }
 
-    // At the entry point: a block boundary, no bits or output held back, and the whole window
-    // in this call's output, or the point is not used.
-    bool Arrive(const unsigned char* out, std::size_t produced) {
+    // The last kInflateWindow bytes decoded since the stored blocks began.
+    void KeepTail(const unsigned char* data, std::size_t size) {
+        if (size >= kInflateWindow) {
+            std::memcpy(tail_, data + size - kInflateWindow, kInflateWindow);
+            tailKept_ = kInflateWindow;
+            return;
+        }
+        const std::size_t keep = std::min(tailKept_, kInflateWindow - size);
+        std::memmove(tail_, tail_ + tailKept_ - keep, keep);
+        std::memcpy(tail_ + keep, data, size);
+        tailKept_ = keep + size;
+    }
+
+    // At the entry point: a block boundary, no bits or output held back, and a whole window
+    // decoded since the stored blocks began, or the point is not used.
+    bool Arrive() {
         const EntryPoint point = *point_;
         point_.reset();
         const inflate_state& s = *state_;
         InflateAhead::Segment segment;
         if (s.block_state == ISAL_BLOCK_NEW_HDR && s.read_in_length == 0 && s.tmp_in_size == 0 &&
-            s.tmp_out_processed == s.tmp_out_valid && produced >= kInflateWindow &&
-            ahead_->Take(point.at, out + produced - kInflateWindow, state_, segment)) {
+            s.tmp_out_processed == s.tmp_out_valid && tailKept_ == kInflateWindow &&
+            ahead_->Take(point.at, tail_, state_, segment)) {
             pending_ = segment;
             cursor_ = std::max(cursor_, segment.resumeAt);
             if (tuning_.segmentsTaken) ++*tuning_.segmentsTaken;
@@ -161,6 +181,8 @@ private:
     std::optional<InflateAhead::Segment> pending_;
     // Non-empty blocks handed out, and the number each segment buffer went out as.
     std::uint64_t blocks_ = 0, handed_[2] = {0, 0};
+    unsigned char tail_[kInflateWindow];
+    std::size_t tailKept_ = 0;
 };
 #else
 class DeflateDecoder final : public Decoder {
