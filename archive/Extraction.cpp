@@ -131,8 +131,9 @@ int EntryWriter::Extract(ZipReader& archive, const unz_file_info64& info, std::s
 int EntryWriter::Copy(ZipReader& archive, const unz_file_info64& info, std::uint64_t start,
                       decode::Decoder& decoder, platform::OutputFile& file) {
     decode::EntryFacts facts{info.uncompressed_size, unsigned(info.flag), info.compressed_size, {}};
-    facts.openSource = [&archive, start, &info] {
-        return archive.OpenSource(start, info.compressed_size);
+    // Two words: small enough for std::function to hold without allocating, entry after entry.
+    facts.openSource = [&archive, start](std::uint64_t size) {
+        return archive.OpenSource(start, size);
     };
     if (!decoder.Init(facts)) return Z_MEM_ERROR;
     std::uint64_t position = start, rawLeft = info.compressed_size;

@@ -302,42 +302,49 @@ ZipReader::ZipReader(const char* path) {
 }
 
 void ZipReader::Close() {
-    if (raw_) rawFunctions_.zclose_file(rawFunctions_.opaque, raw_);
-    raw_ = nullptr;
+    raw_.reset();
     if (!handle_) return;
     unzCloseCurrentFile(handle_);
     unzClose(handle_);
     handle_ = nullptr;
 }
 
+ArchiveStream::ArchiveStream(const std::string& path) : functions_(BufferedFileFunctions()) {
+    stream_ = functions_.zopen64_file(functions_.opaque, path.c_str(),
+                                      ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
+    if (stream_ &&
+        functions_.zseek64_file(functions_.opaque, stream_, 0, ZLIB_FILEFUNC_SEEK_END) == 0)
+        size_ = functions_.ztell64_file(functions_.opaque, stream_);
+}
+
+ArchiveStream::~ArchiveStream() {
+    if (stream_) functions_.zclose_file(functions_.opaque, stream_);
+}
+
+std::size_t ArchiveStream::Read(std::uint64_t pos, void* buffer, std::size_t size) {
+    if (size == 0 || !stream_ ||
+        functions_.zseek64_file(functions_.opaque, stream_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
+        return 0;
+    return functions_.zread_file(functions_.opaque, stream_, buffer, uLong(size));
+}
+
 namespace {
 
-class ArchiveSource final : public decode::RawSource {
+// One entry's data, read through a stream of its own.
+class EntrySource final : public decode::RawSource {
 public:
-    ArchiveSource(const std::string& path, std::uint64_t start, std::uint64_t size)
-        : functions_(BufferedFileFunctions()), start_(start), size_(size) {
-        stream_ = functions_.zopen64_file(functions_.opaque, path.c_str(),
-                                          ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
-    }
-    ~ArchiveSource() override {
-        if (stream_) functions_.zclose_file(functions_.opaque, stream_);
-    }
-    ArchiveSource(const ArchiveSource&) = delete;
-    ArchiveSource& operator=(const ArchiveSource&) = delete;
-    bool IsOpen() const { return stream_ != nullptr; }
+    EntrySource(const std::string& path, std::uint64_t start, std::uint64_t size)
+        : stream_(path), start_(start), size_(size) {}
+    bool IsOpen() const { return stream_.IsOpen(); }
 
     std::size_t Read(std::uint64_t offset, void* buffer, std::size_t size) override {
-        if (offset >= size_ || size == 0) return 0;
-        size = std::size_t(std::min<std::uint64_t>(size, size_ - offset));
-        if (functions_.zseek64_file(functions_.opaque, stream_, start_ + offset,
-                                    ZLIB_FILEFUNC_SEEK_SET) != 0)
-            return 0;
-        return functions_.zread_file(functions_.opaque, stream_, buffer, uLong(size));
+        if (offset >= size_) return 0;
+        return stream_.Read(start_ + offset, buffer,
+                            std::size_t(std::min<std::uint64_t>(size, size_ - offset)));
     }
 
 private:
-    zlib_filefunc64_def functions_;
-    voidpf stream_ = nullptr;
+    ArchiveStream stream_;
     std::uint64_t start_, size_;
 };
 
@@ -345,17 +352,13 @@ private:
 
 std::unique_ptr<decode::RawSource> ZipReader::OpenSource(std::uint64_t start,
                                                          std::uint64_t size) const {
-    auto source = std::make_unique<ArchiveSource>(path_, start, size);
+    auto source = std::make_unique<EntrySource>(path_, start, size);
     if (!source->IsOpen()) return nullptr;
     return source;
 }
 
 std::size_t ZipReader::ReadRaw(std::uint64_t pos, void* buffer, std::size_t size) {
-    if (size == 0) return 0;
-    if (!raw_ ||
-        rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, pos, ZLIB_FILEFUNC_SEEK_SET) != 0)
-        return 0;
-    return rawFunctions_.zread_file(rawFunctions_.opaque, raw_, buffer, uLong(size));
+    return raw_ ? raw_->Read(pos, buffer, size) : 0;
 }
 
 // Opens the data stream and finds how many bytes stand in front of the archive proper, the way
@@ -363,12 +366,12 @@ std::size_t ZipReader::ReadRaw(std::uint64_t pos, void* buffer, std::size_t size
 bool ZipReader::OpenRaw() {
     if (rawTried_) return raw_ != nullptr;
     rawTried_ = true;
-    rawFunctions_ = BufferedFileFunctions();
-    raw_ = rawFunctions_.zopen64_file(rawFunctions_.opaque, path_.c_str(),
-                                      ZLIB_FILEFUNC_MODE_READ | ZLIB_FILEFUNC_MODE_EXISTING);
-    if (!raw_) return false;
-    rawFunctions_.zseek64_file(rawFunctions_.opaque, raw_, 0, ZLIB_FILEFUNC_SEEK_END);
-    fileSize_ = rawFunctions_.ztell64_file(rawFunctions_.opaque, raw_);
+    raw_ = std::make_unique<ArchiveStream>(path_);
+    if (!raw_->IsOpen()) {
+        raw_.reset();
+        return false;
+    }
+    fileSize_ = raw_->Size();
     const std::size_t tail = std::size_t(std::min<std::uint64_t>(fileSize_, 0xFFFF + 22 + 20));
     std::vector<unsigned char> end(tail);
     if (ReadRaw(fileSize_ - tail, end.data(), tail) != tail) return true;

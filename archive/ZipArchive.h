@@ -11,6 +11,26 @@
 
 namespace narvo {
 
+// A read-only stream of its own over an archive file, through BufferedFileFunctions, read at
+// positions; IsOpen() is false when the file cannot be opened.
+class ArchiveStream {
+public:
+    explicit ArchiveStream(const std::string& path);
+    ~ArchiveStream();
+    ArchiveStream(const ArchiveStream&) = delete;
+    ArchiveStream& operator=(const ArchiveStream&) = delete;
+
+    bool IsOpen() const { return stream_ != nullptr; }
+    std::uint64_t Size() const { return size_; }
+    // The count read at pos: short at the end or on an error.
+    std::size_t Read(std::uint64_t pos, void* buffer, std::size_t size);
+
+private:
+    zlib_filefunc64_def functions_;
+    voidpf stream_ = nullptr;
+    std::uint64_t size_ = 0;
+};
+
 // Owns an open unzip handle; closing also closes any entry data left open.
 class ZipReader {
 public:
@@ -51,8 +71,7 @@ private:
     bool emptyArchive_ = false;
     // A second stream over the file for the entries' data, so that the library's stream keeps
     // its window on the directory.
-    zlib_filefunc64_def rawFunctions_{};
-    voidpf raw_ = nullptr;
+    std::unique_ptr<ArchiveStream> raw_;
     std::uint64_t fileSize_ = 0;
     std::uint64_t bytesBefore_ = 0; // of a self-extractor's stub in front of the archive
     std::uint64_t dirOffset_ = 0, dirSize_ = 0;

@@ -29,9 +29,9 @@ struct EntryFacts {
     std::uint64_t uncompressedSize = 0;
     unsigned flags = 0; // the general-purpose flag bits
     std::uint64_t compressedSize = 0;
-    // Opens a RawSource over the entry's data; empty where there is none. A caller that gives it
-    // takes the decoded bytes through ProduceAny.
-    std::function<std::unique_ptr<RawSource>()> openSource = nullptr;
+    // Opens a RawSource over the entry's data (compressedSize bytes); empty where there is none.
+    // A caller that gives it takes the decoded bytes through ProduceAny.
+    std::function<std::unique_ptr<RawSource>(std::uint64_t size)> openSource = nullptr;
 };
 
 class Decoder {
@@ -64,9 +64,8 @@ public:
 struct InflateAheadTuning {
     std::uint64_t minimumInput = 16u << 20; // raw bytes an entry needs for it
     std::size_t segment = 8u << 20;         // decoded bytes the second thread holds at most
-    // For tests: counts the segments used; and has the first decoder wait for each search, so
-    // that the points found are used whatever the threads' timing.
-    std::size_t* segmentsTaken = nullptr;
+    // For tests: the first decoder waits for each search, so that the points found are used
+    // whatever the threads' timing.
     bool waitForSearch = false;
 };
 

@@ -90,7 +90,7 @@ private:
                 : std::clamp(double(entry.compressedSize) / double(entry.uncompressedSize),
                              1.0 / 1032, 1.0);
         try {
-            auto source = entry.openSource();
+            auto source = entry.openSource(entry.compressedSize);
             if (!source) return;
             ahead_ = std::make_unique<InflateAhead>(
                 std::move(source), entry.compressedSize, tuning_.segment,
@@ -163,7 +163,6 @@ private:
             ahead_->Take(point.at, tail_, state_, segment)) {
             pending_ = segment;
             cursor_ = std::max(cursor_, segment.resumeAt);
-            if (tuning_.segmentsTaken) ++*tuning_.segmentsTaken;
             return true;
         }
         ahead_->Drop(point.at, cursor_);

@@ -29,8 +29,9 @@ bool IsStoredLength(const unsigned char* p) {
     return (Le16(p) ^ Le16(p + 2)) == 0xFFFF;
 }
 
-} // namespace
-
+// The first likely entry point in data whose stored blocks start at or after from and lie wholly
+// in data (with the next block's first byte); the last kInflateWindow bytes of their content go
+// to window. Offsets are into data.
 std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t size,
                                          std::size_t from, unsigned char* window) {
     // Visits the stored blocks from the one whose LEN is at h on, while they hold less than the
@@ -84,6 +85,8 @@ std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t 
     }
     return std::nullopt;
 }
+
+} // namespace
 
 InflateAhead::InflateAhead(std::unique_ptr<RawSource> source, std::uint64_t input,
                            std::size_t segment, std::uint64_t gap)

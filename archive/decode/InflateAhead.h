@@ -30,12 +30,6 @@ struct EntryPoint {
     std::uint64_t check = 0, at = 0;
 };
 
-// The first likely entry point in data whose stored blocks start at or after from and lie wholly
-// in data (with the next block's first byte); the last kInflateWindow bytes of their content go
-// to window. Offsets are into data.
-std::optional<EntryPoint> FindEntryPoint(const unsigned char* data, std::size_t size,
-                                         std::size_t from, unsigned char* window);
-
 class InflateAhead {
 public:
     // input: the entry's raw size; gap: the raw bytes the first decoder is to cover between two

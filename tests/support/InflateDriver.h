@@ -27,7 +27,7 @@ private:
 struct Inflated {
     std::string bytes;
     decode::DecodeStatus status = decode::DecodeStatus::NeedInput;
-    std::size_t ownBlocks = 0, segmentsTaken = 0;
+    std::size_t ownBlocks = 0;     // blocks handed out of the second thread's buffers
     bool heldBlockChanged = false; // a block of the decoder's own changed while still held
 };
 
@@ -40,12 +40,13 @@ inline Inflated Inflate(const std::string& stream, std::size_t segment, std::siz
     decode::InflateAheadTuning tuning;
     tuning.minimumInput = 0;
     tuning.segment = segment;
-    tuning.segmentsTaken = &result.segmentsTaken;
     tuning.waitForSearch = true;
     auto decoder = decode::CreateDeflateDecoder(tuning);
     decode::EntryFacts facts{0, 0, stream.size(), nullptr};
     if (segment != 0)
-        facts.openSource = [&stream] { return std::make_unique<MemorySource>(stream); };
+        facts.openSource = [&stream](std::uint64_t) {
+            return std::make_unique<MemorySource>(stream);
+        };
     if (!decoder->Init(facts)) return result;
     std::string block(piece, '\0');
     auto* out = reinterpret_cast<unsigned char*>(block.data());
